@@ -1,0 +1,40 @@
+#pragma once
+
+#include <platform/export.hpp>
+
+#include <stdexcept>
+#include <string>
+
+namespace kiv {
+
+// The classic runtime error numbers that callers and the component boundary
+// understand (the boundary reports 0x800A0000 + number).
+namespace errc {
+inline constexpr int InvalidProcedureCall = 5;
+inline constexpr int Overflow = 6;
+inline constexpr int TypeMismatch = 13;
+inline constexpr int FileNotFound = 53;
+inline constexpr int BadFileNameOrNumber = 52;
+inline constexpr int DiskFull = 61;
+inline constexpr int PermissionDenied = 70;
+inline constexpr int PathFileAccessError = 75;
+inline constexpr int PathNotFound = 76;
+inline constexpr int ControlArrayElementDoesNotExist = 340;
+inline constexpr int ObjectAlreadyLoaded = 360;
+inline constexpr int ObjectDoesNotSupportAction = 445;
+inline constexpr int InvalidPicture = 481;
+}  // namespace errc
+
+// A failing step ends the procedure; the error travels to the caller carrying
+// its classic number and a message a person can act on.
+class KIV_EXPORT Error : public std::runtime_error {
+ public:
+  Error(int number, const std::string& message);
+
+  int number() const noexcept { return number_; }
+
+ private:
+  int number_;
+};
+
+}  // namespace kiv

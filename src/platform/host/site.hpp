@@ -1,0 +1,31 @@
+#pragma once
+
+#include <platform/export.hpp>
+#include <platform/host/picture.hpp>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kiv::host {
+
+// The container a control lives in. Every call is made on the container's
+// user-interface thread; a failing call throws kiv::Error to the control.
+class KIV_EXPORT Site {
+ public:
+  virtual ~Site();
+
+  // Repaints the surface from its current state before returning.
+  virtual void Refresh() = 0;
+  // The named property changed; the container saves the control later.
+  virtual void PropertyChanged(std::string_view name) = 0;
+  // Delivers the control's event to the host at once.
+  virtual void RaiseEvent(std::string_view name) = 0;
+  // Modal message; returns when dismissed, with the button pressed (1 is OK).
+  virtual std::int16_t MsgBox(std::string_view prompt, std::int16_t buttons, std::string_view title) = 0;
+  // A picture for display from a JPEG or bitmap file; kiv::Error 481 when the file
+  // holds no picture, 53 when it is missing. The default decodes at display size.
+  virtual PictureRef LoadPicture(const std::string& path);
+};
+
+}  // namespace kiv::host
