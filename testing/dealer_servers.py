@@ -1,0 +1,458 @@
+#!/usr/bin/python3
+"""Stand-in dealer servers for tests, the demo and the benchmarks.
+
+One process serves, on 127.0.0.1 at free ports:
+  - the dealer web server: the photo-number request and the set-primary
+    notification, plus a control endpoint under /_test/;
+  - the dealer FTP server (pyftpdlib) with one account over a root folder.
+
+Every request is recorded. Switches, set at run time through
+GET /_test/configure?name=value&..., make the servers misbehave, so one running
+instance serves a whole test suite:
+
+  web_down=1            every dealer web request answers HTTP 500
+  status=N              the photo-number request answers HTTP status N
+  primary_status=N      the set-primary notification answers HTTP status N
+  answer=MODE           photo-number body: normal, garbage, few (two fields),
+                        nonnumeric, linebreak (CR LF inside name piece 1),
+                        long (valid, over 1,024 bytes), huge (over 64 KiB)
+  size=N                body size for answer=long / answer=huge
+  body=TEXT             the photo-number request answers exactly TEXT
+  delay=S               web answers wait S seconds before the first byte
+  ftp_refuse_login=1    every login is refused (530)
+  ftp_refuse_folders=1  CWD to anything but "/" and every MKD fail (550)
+  ftp_fail_put=1        STOR answers 552 (quota exceeded)
+  ftp_truncate_put=1    STOR keeps only half of the bytes, still answers 226
+  ftp_drop_put=1        the connection is dropped once data of a STOR arrives
+  ftp_stall=S           STOR is answered only after S seconds
+  ftp_no_size=1         SIZE is not supported (502)
+
+GET /_test/reset clears the switches, the log, the photo counters and the FTP
+root. GET /_test/requests returns the log, one line per request:
+  WEB GET <path?query> cache-control=<v> pragma=<v> agent=<user agent>
+  FTP CONNECT
+  FTP <command line>          (the password of PASS is masked)
+
+Subcommands:
+  serve --state FILE [--root DIR]   run in the foreground
+  start --state FILE                run serve detached, wait until ready
+  stop --state FILE                 stop what start started
+"""
+
+import argparse
+import http.server
+import json
+import logging
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import urllib.parse
+
+from pyftpdlib.authorizers import AuthenticationFailed, DummyAuthorizer
+from pyftpdlib.handlers import DTPHandler, FTPHandler
+from pyftpdlib.servers import FTPServer
+
+HOST = "127.0.0.1"
+DEFAULT_USER = "kivtest"
+DEFAULT_PASSWORD = "kivtest-secret"
+READY_TIMEOUT = 20.0
+
+INT_SWITCHES = {"web_down", "status", "primary_status", "size", "ftp_refuse_login",
+                "ftp_refuse_folders", "ftp_fail_put", "ftp_truncate_put",
+                "ftp_drop_put", "ftp_no_size"}
+FLOAT_SWITCHES = {"delay", "ftp_stall"}
+TEXT_SWITCHES = {"answer", "body"}
+ANSWER_MODES = {"normal", "garbage", "few", "nonnumeric", "linebreak", "long", "huge"}
+
+
+class State:
+    """Switches, log and photo counters shared by the web and FTP threads."""
+
+    def __init__(self, root):
+        self.root = root
+        self.lock = threading.Lock()
+        self.reset()
+
+    def reset(self):
+        with self.lock:
+            self.switches = {}
+            self.log = []
+            self.counters = {}
+            for entry in os.listdir(self.root):
+                path = os.path.join(self.root, entry)
+                if os.path.isdir(path) and not os.path.islink(path):
+                    shutil.rmtree(path, ignore_errors=True)
+                else:
+                    try:
+                        os.remove(path)
+                    except FileNotFoundError:
+                        pass
+
+    def configure(self, pairs):
+        parsed = {}
+        for name, value in pairs:
+            if name in INT_SWITCHES:
+                parsed[name] = int(value)
+            elif name in FLOAT_SWITCHES:
+                parsed[name] = float(value)
+            elif name in TEXT_SWITCHES:
+                if name == "answer" and value not in ANSWER_MODES:
+                    raise ValueError("unknown answer mode %r" % value)
+                parsed[name] = value
+            else:
+                raise ValueError("unknown switch %r" % name)
+        with self.lock:
+            self.switches.update(parsed)
+
+    def get(self, name, default=0):
+        with self.lock:
+            return self.switches.get(name, default)
+
+    def record(self, line):
+        with self.lock:
+            self.log.append(line)
+
+    def lines(self):
+        with self.lock:
+            return list(self.log)
+
+    def next_photo_number(self, vid):
+        with self.lock:
+            number = self.counters.get(vid, 0) + 1
+            self.counters[vid] = number
+            return number
+
+
+def one_line(text):
+    return text.replace("\r", "\\r").replace("\n", "\\n")
+
+
+def photo_number_body(state, vid):
+    body = state.get("body", None)
+    if body is not None:
+        return body.encode("latin-1", "replace")
+    mode = state.get("answer", "normal")
+    if mode == "garbage":
+        return b"<html><body>Service temporarily unavailable</body></html>"
+    if mode == "huge":
+        size = state.get("size", 0) or 1024 * 1024
+        return (b"garbage " * (size // 8 + 1))[:size]
+    number = state.next_photo_number(vid)
+    piece1, piece2 = "V%s_" % vid, "P"
+    if mode == "few":
+        text = "%d|%s" % (number, piece1)
+    elif mode == "nonnumeric":
+        text = "4x%d|%s|%s" % (number, piece1, piece2)
+    elif mode == "linebreak":
+        text = "%d|%s\r\n|%s" % (number, piece1, piece2)
+    else:
+        text = "%d|%s|%s" % (number, piece1, piece2)
+    if mode == "long":
+        size = state.get("size", 0) or 3000
+        text += "|" + "x" * max(0, size - len(text) - 1)
+    return text.encode("latin-1")
+
+
+def make_web_handler(state):
+    class WebHandler(http.server.BaseHTTPRequestHandler):
+        protocol_version = "HTTP/1.1"
+        server_version = "KivDealerWeb/1.0"
+
+        def log_message(self, fmt, *args):
+            pass
+
+        def answer(self, status, body, content_type="text/plain"):
+            self.send_response(status)
+            self.send_header("Content-Type", content_type)
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+
+        def do_GET(self):
+            url = urllib.parse.urlsplit(self.path)
+            if url.path.startswith("/_test/"):
+                return self.control(url)
+            state.record("WEB GET %s cache-control=%s pragma=%s agent=%s" % (
+                one_line(self.path), self.headers.get("Cache-Control", ""),
+                self.headers.get("Pragma", ""), one_line(self.headers.get("User-Agent", ""))))
+            query = dict(urllib.parse.parse_qsl(url.query, keep_blank_values=True))
+            delay = state.get("delay")
+            if delay:
+                time.sleep(delay)
+            if state.get("web_down"):
+                return self.answer(500, b"Internal Server Error")
+            if url.path == "/capture/VBstorePhoto.asp":
+                status = state.get("status") or 200
+                if status != 200:
+                    return self.answer(status, b"error")
+                return self.answer(200, photo_number_body(state, query.get("VID", "")))
+            if url.path == "/RLQNew/Web/Photo/PhotoSetWebPrimary.aspx":
+                status = state.get("primary_status") or 200
+                return self.answer(status, b"OK" if status == 200 else b"error")
+            return self.answer(404, b"Not Found")
+
+        def control(self, url):
+            if url.path == "/_test/reset":
+                state.reset()
+                return self.answer(200, b"reset\n")
+            if url.path == "/_test/configure":
+                try:
+                    state.configure(urllib.parse.parse_qsl(url.query, keep_blank_values=True))
+                except ValueError as error:
+                    return self.answer(400, ("%s\n" % error).encode())
+                return self.answer(200, b"configured\n")
+            if url.path == "/_test/requests":
+                text = "".join(line + "\n" for line in state.lines())
+                return self.answer(200, text.encode("utf-8", "replace"))
+            return self.answer(404, b"Not Found")
+
+    return WebHandler
+
+
+class SwitchableAuthorizer(DummyAuthorizer):
+    def __init__(self, state):
+        super().__init__()
+        self.state = state
+
+    def validate_authentication(self, username, password, handler):
+        if self.state.get("ftp_refuse_login"):
+            raise AuthenticationFailed("Login refused.")
+        super().validate_authentication(username, password, handler)
+
+
+class DroppingDTPHandler(DTPHandler):
+    def handle_read(self):
+        super().handle_read()
+        if (self.receive and self.tot_bytes_received > 0 and not self._closed
+                and self.cmd_channel.state.get("ftp_drop_put")):
+            self.cmd_channel.state.record("FTP DROPPED")
+            control = self.cmd_channel
+            self._resp = None
+            self.close()
+            control.close()
+
+
+def make_ftp_handler(state):
+    class DealerFTPHandler(FTPHandler):
+        dtp_handler = DroppingDTPHandler
+        auth_failed_timeout = 0
+        banner = "kiv stand-in dealer FTP"
+
+        def on_connect(self):
+            self.state = state
+            self._stall_timer = None
+            state.record("FTP CONNECT")
+
+        def pre_process_command(self, line, cmd, arg):
+            shown = "PASS ****" if cmd == "PASS" else line
+            state.record("FTP " + one_line(shown))
+            return super().pre_process_command(line, cmd, arg)
+
+        def ftp_CWD(self, path):
+            if state.get("ftp_refuse_folders") and self.fs.fs2ftp(path) != "/":
+                self.respond("550 No such directory.")
+                return
+            return super().ftp_CWD(path)
+
+        def ftp_MKD(self, path):
+            if state.get("ftp_refuse_folders"):
+                self.respond("550 Permission denied.")
+                return
+            return super().ftp_MKD(path)
+
+        def ftp_STOR(self, file, mode="w"):
+            if state.get("ftp_fail_put"):
+                if self.data_channel is not None:
+                    self.data_channel.close()
+                self.respond("552 Quota exceeded.")
+                return
+            stall = state.get("ftp_stall")
+            if stall:
+                self._stall_timer = self.ioloop.call_later(
+                    stall, self._resume_stor, file, mode, _errback=self.handle_error)
+                return
+            return super().ftp_STOR(file, mode)
+
+        def _resume_stor(self, file, mode):
+            self._stall_timer = None
+            if not self._closed and self.connected:
+                FTPHandler.ftp_STOR(self, file, mode)
+
+        def ftp_SIZE(self, path):
+            if state.get("ftp_no_size"):
+                self.respond("502 Command not implemented.")
+                return
+            return super().ftp_SIZE(path)
+
+        def on_file_received(self, file):
+            if state.get("ftp_truncate_put"):
+                size = os.path.getsize(file)
+                with open(file, "r+b") as stored:
+                    stored.truncate(size // 2)
+
+        def close(self):
+            timer = getattr(self, "_stall_timer", None)
+            if timer is not None and not timer.cancelled:
+                timer.cancel()
+            self._stall_timer = None
+            super().close()
+
+    return DealerFTPHandler
+
+
+def write_atomically(path, text):
+    folder = os.path.dirname(os.path.abspath(path))
+    os.makedirs(folder, exist_ok=True)
+    fd, temp = tempfile.mkstemp(dir=folder, prefix=".state-")
+    with os.fdopen(fd, "w") as out:
+        out.write(text)
+    os.replace(temp, path)
+
+
+def serve(args):
+    logging.basicConfig(level=logging.WARNING, stream=sys.stderr)
+    own_root = args.root is None
+    root = tempfile.mkdtemp(prefix="kiv-ftp-") if own_root else os.path.abspath(args.root)
+    os.makedirs(root, exist_ok=True)
+    state = State(root)
+
+    authorizer = SwitchableAuthorizer(state)
+    authorizer.add_user(args.user, args.password, root, perm="elradfmwMT")
+    handler = make_ftp_handler(state)
+    handler.authorizer = authorizer
+    ftp = FTPServer((HOST, 0), handler)
+    web = http.server.ThreadingHTTPServer((HOST, 0), make_web_handler(state))
+    web.daemon_threads = True
+
+    ftp_thread = threading.Thread(target=ftp.serve_forever,
+                                  kwargs={"timeout": 0.2, "handle_exit": False}, daemon=True)
+    web_thread = threading.Thread(target=web.serve_forever, kwargs={"poll_interval": 0.2},
+                                  daemon=True)
+    ftp_thread.start()
+    web_thread.start()
+
+    stop = threading.Event()
+    signal.signal(signal.SIGTERM, lambda *_: stop.set())
+    signal.signal(signal.SIGINT, lambda *_: stop.set())
+
+    info = {"http_port": web.server_address[1], "ftp_port": ftp.address[1],
+            "ftp_root": root, "pid": os.getpid(), "user": args.user,
+            "password": args.password}
+    write_atomically(args.state, json.dumps(info, indent=1) + "\n")
+    print("dealer servers ready: web http://%s:%d ftp %s:%d" % (
+        HOST, info["http_port"], HOST, info["ftp_port"]), flush=True)
+
+    while not stop.wait(0.5):
+        pass
+    web.shutdown()
+    try:
+        with open(args.state) as current:
+            if json.load(current).get("pid") == os.getpid():
+                os.remove(args.state)
+    except (OSError, ValueError):
+        pass
+    if own_root:
+        shutil.rmtree(root, ignore_errors=True)
+    return 0
+
+
+def read_state(path):
+    try:
+        with open(path) as source:
+            return json.load(source)
+    except (OSError, ValueError):
+        return None
+
+
+def is_our_server(pid):
+    try:
+        with open("/proc/%d/cmdline" % pid, "rb") as source:
+            return b"dealer_servers.py" in source.read()
+    except OSError:
+        return False
+
+
+def terminate(pid):
+    if not is_our_server(pid):
+        return
+    os.kill(pid, signal.SIGTERM)
+    deadline = time.monotonic() + 5
+    while time.monotonic() < deadline:
+        if not is_our_server(pid):
+            return
+        time.sleep(0.05)
+    os.kill(pid, signal.SIGKILL)
+
+
+def start(args):
+    old = read_state(args.state)
+    if old and isinstance(old.get("pid"), int):
+        terminate(old["pid"])
+    try:
+        os.remove(args.state)
+    except FileNotFoundError:
+        pass
+    folder = os.path.dirname(os.path.abspath(args.state))
+    os.makedirs(folder, exist_ok=True)
+    log_path = os.path.join(folder, "dealer-servers.log")
+    command = [sys.executable, os.path.abspath(__file__), "serve", "--state", args.state,
+               "--user", args.user, "--password", args.password]
+    if args.root:
+        command += ["--root", args.root]
+    with open(log_path, "ab") as log:
+        child = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
+                                 start_new_session=True, close_fds=True)
+    deadline = time.monotonic() + READY_TIMEOUT
+    while time.monotonic() < deadline:
+        info = read_state(args.state)
+        if info and info.get("pid") == child.pid:
+            print("dealer servers ready: web http://%s:%d ftp %s:%d (pid %d)" % (
+                HOST, info["http_port"], HOST, info["ftp_port"], child.pid))
+            return 0
+        if child.poll() is not None:
+            print("dealer servers exited with status %d before they were ready; see %s"
+                  % (child.returncode, log_path), file=sys.stderr)
+            return 1
+        time.sleep(0.05)
+    child.kill()
+    print("dealer servers not ready within %d s; see %s" % (READY_TIMEOUT, log_path),
+          file=sys.stderr)
+    return 1
+
+
+def stop(args):
+    info = read_state(args.state)
+    if not info:
+        print("no dealer servers recorded in %s" % args.state)
+        return 0
+    if isinstance(info.get("pid"), int):
+        terminate(info["pid"])
+    try:
+        os.remove(args.state)
+    except FileNotFoundError:
+        pass
+    print("dealer servers stopped")
+    return 0
+
+
+def main():
+    parser = argparse.ArgumentParser(description="Stand-in dealer web and FTP servers.")
+    commands = parser.add_subparsers(dest="command", required=True)
+    for name in ("serve", "start", "stop"):
+        sub = commands.add_parser(name)
+        sub.add_argument("--state", required=True, help="JSON file describing the servers")
+        if name != "stop":
+            sub.add_argument("--root", help="FTP root folder (default: a new temporary one)")
+            sub.add_argument("--user", default=DEFAULT_USER)
+            sub.add_argument("--password", default=DEFAULT_PASSWORD)
+    args = parser.parse_args()
+    return {"serve": serve, "start": start, "stop": stop}[args.command](args)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
