@@ -1,9 +1,11 @@
 #include <platform/host/site.hpp>
 
+#include <platform/imaging/imaging.hpp>
+
 namespace kiv::host {
 
 Site::~Site() = default;
 
-PictureRef Site::LoadPicture(const std::string&) { return nullptr; }
+PictureRef Site::LoadPicture(const std::string& path) { return imaging::LoadDisplayPicture(path); }
 
 }  // namespace kiv::host

@@ -1,0 +1,65 @@
+#include <platform/imaging/imaging.hpp>
+
+#include "vips_support.hpp"
+
+#include <platform/host/error.hpp>
+
+#include <glib.h>
+
+#include <cstring>
+#include <mutex>
+
+namespace kiv::imaging {
+
+namespace {
+
+host::Bitmap decodeForDisplay(const std::string& path) {
+  using vips::VImage;
+  VImage picture = VImage::thumbnail(path.c_str(), DisplayBox,
+                                     VImage::option()->set("height", DisplayBox)->set("size", VIPS_SIZE_DOWN));
+  if (picture.interpretation() != VIPS_INTERPRETATION_sRGB) picture = picture.colourspace(VIPS_INTERPRETATION_sRGB);
+  if (picture.format() != VIPS_FORMAT_UCHAR) picture = picture.cast(VIPS_FORMAT_UCHAR);
+  if (picture.bands() == 3) picture = picture.bandjoin_const({255});
+  if (picture.bands() > 4) picture = picture.extract_band(0, VImage::option()->set("n", 4));
+
+  std::size_t size = 0;
+  void* memory = picture.write_to_memory(&size);
+  host::Bitmap bitmap;
+  bitmap.width = picture.width();
+  bitmap.height = picture.height();
+  bitmap.rgba.resize(size);
+  std::memcpy(bitmap.rgba.data(), memory, size);
+  g_free(memory);
+  return bitmap;
+}
+
+class DisplayPicture final : public host::Picture {
+ public:
+  explicit DisplayPicture(std::string path) : path_(std::move(path)) {}
+
+  const host::Bitmap& bitmap() const override {
+    std::call_once(decoded_, [this] {
+      try {
+        pixels_ = decodeForDisplay(path_);
+      } catch (const std::exception&) {
+        // Damaged past its header, or gone since: shown as an empty picture.
+        pixels_ = host::Bitmap{};
+      }
+    });
+    return pixels_;
+  }
+
+ private:
+  std::string path_;
+  mutable std::once_flag decoded_;
+  mutable host::Bitmap pixels_;
+};
+
+}  // namespace
+
+host::PictureRef LoadDisplayPicture(const std::string& path) {
+  detail::readHeader(path);
+  return std::make_shared<DisplayPicture>(path);
+}
+
+}  // namespace kiv::imaging
