@@ -1,0 +1,283 @@
+#include <platform/imaging/imaging.hpp>
+
+#include <platform/host/error.hpp>
+
+#include <support/photos.hpp>
+#include <support/temp_dir.hpp>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <functional>
+#include <set>
+#include <sys/resource.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace kiv::imaging {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TempDir;
+
+// Runs the call, expects kiv::Error with that number and returns its message.
+std::string errorOf(int number, const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number(), number) << e.what();
+    return e.what();
+  }
+  ADD_FAILURE() << "expected kiv::Error " << number;
+  return {};
+}
+
+std::set<std::string> namesIn(const fs::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
+  return names;
+}
+
+bool isJpeg(const fs::path& file) {
+  const std::string bytes = test::readFile(file);
+  return bytes.size() > 3 && bytes.compare(0, 3, "\xFF\xD8\xFF") == 0;
+}
+
+TEST(ImageEditorTest, LoadReportsTheSizeFromTheHeader) {
+  TempDir dir;
+  test::writeJpeg(dir / "a.jpg", 640, 480);
+  ImageEditor editor;
+  editor.LoadPicture((dir / "a.jpg").string());
+  EXPECT_EQ(editor.PictureWidth(), 640);
+  EXPECT_EQ(editor.PictureHeight(), 480);
+}
+
+TEST(ImageEditorTest, RotatedPhotoIsSizedAndSavedUprightKeepingItsCamera) {
+  TempDir dir;
+  const fs::path photo = dir / "turned.jpg";
+  test::writeJpeg(photo, 640, 480, 6);
+
+  ImageEditor editor;
+  editor.LoadPicture(photo.string());
+  EXPECT_EQ(editor.PictureWidth(), 480);
+  EXPECT_EQ(editor.PictureHeight(), 640);
+  editor.ResizePicture(120, 160);
+  editor.SavePicture(photo.string());
+
+  EXPECT_EQ(test::pictureSize(photo), std::make_pair(120, 160));
+  EXPECT_EQ(test::orientationOf(photo), 1);
+  EXPECT_EQ(test::cameraMakeOf(photo), test::TestCameraMake);
+  // Turned a quarter clockwise, the stored bottom-left corner (no red, full
+  // green) becomes the top-left one.
+  auto [red, green] = test::redGreenAt(photo, 2, 2);
+  EXPECT_LT(red, 40);
+  EXPECT_GT(green, 200);
+}
+
+struct ResizeCase {
+  int width, height;
+  std::vector<std::pair<int, int>> steps;
+  std::pair<int, int> saved;
+};
+
+TEST(ImageEditorTest, SavesAtExactlyTheSizeItWasLastTold) {
+  const std::vector<ResizeCase> cases = {
+      {640, 480, {{170, 128}}, {170, 128}},
+      {480, 640, {{170, 227}, {169, 226}}, {169, 226}},
+      {170, 300, {{128, 226}}, {128, 226}},
+      {340, 452, {{170, 226}}, {170, 226}},
+      {1001, 333, {{997, 7}}, {997, 7}},
+      {100, 100, {}, {100, 100}},
+  };
+  TempDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+    const fs::path photo = dir / "p.jpg";
+    test::writeJpeg(photo, c.width, c.height);
+    const std::string before = test::readFile(photo);
+    ImageEditor editor;
+    editor.LoadPicture(photo.string());
+    for (auto [w, h] : c.steps) {
+      editor.ResizePicture(w, h);
+      EXPECT_EQ(editor.PictureWidth(), w);
+      EXPECT_EQ(editor.PictureHeight(), h);
+    }
+    editor.SavePicture(photo.string());
+    EXPECT_EQ(test::pictureSize(photo), c.saved);
+    EXPECT_NE(test::readFile(photo), before) << "saved again, even without a resize";
+  }
+}
+
+TEST(ImageEditorTest, LoadAfterAnInPlaceSaveSeesTheNewPicture) {
+  TempDir dir;
+  const fs::path photo = dir / "a.jpg";
+  test::writeJpeg(photo, 640, 480);
+  ImageEditor first;
+  first.LoadPicture(photo.string());
+  first.ResizePicture(170, 128);
+  first.SavePicture(photo.string());
+
+  ImageEditor second;
+  second.LoadPicture(photo.string());
+  EXPECT_EQ(second.PictureWidth(), 170);
+  EXPECT_EQ(second.PictureHeight(), 128);
+}
+
+TEST(ImageEditorTest, BitmapInJpegOut) {
+  TempDir dir;
+  test::writeBmp(dir / "scan.bmp", 200, 100);
+  ImageEditor editor;
+  editor.LoadPicture((dir / "scan.bmp").string());
+  EXPECT_EQ(editor.PictureWidth(), 200);
+  editor.ResizePicture(170, 85);
+  editor.SavePicture((dir / "scan.bmp").string());
+  EXPECT_TRUE(isJpeg(dir / "scan.bmp"));
+  EXPECT_EQ(test::pictureSize(dir / "scan.bmp"), std::make_pair(170, 85));
+}
+
+TEST(ImageEditorTest, RecognisesPicturesByContentNotByName) {
+  TempDir dir;
+  test::writeJpeg(dir / "really-a-jpeg.bmp", 64, 48);
+  test::writeFile(dir / "notes.jpg", "not a picture at all\n");
+  test::writeFile(dir / "empty.jpg", "");
+  test::writeFile(dir / "truncated.jpg", "\xFF\xD8\xFF\xE0");
+
+  ImageEditor editor;
+  editor.LoadPicture((dir / "really-a-jpeg.bmp").string());
+  EXPECT_EQ(editor.PictureWidth(), 64);
+  for (const char* name : {"notes.jpg", "empty.jpg", "truncated.jpg"}) {
+    const std::string path = (dir / name).string();
+    EXPECT_NE(errorOf(errc::InvalidPicture, [&] { editor.LoadPicture(path); }).find(path), std::string::npos);
+  }
+  EXPECT_EQ(errorOf(errc::InvalidPicture, [&] { editor.LoadPicture(dir.path().string()); }).empty(), false);
+}
+
+TEST(ImageEditorTest, MissingOrUnreadableFilesAndOutOfOrderCalls) {
+  TempDir dir;
+  ImageEditor editor;
+  errorOf(errc::FileNotFound, [&] { editor.LoadPicture((dir / "gone.jpg").string()); });
+  errorOf(errc::InvalidProcedureCall, [&] { editor.PictureWidth(); });
+  errorOf(errc::InvalidProcedureCall, [&] { editor.SavePicture((dir / "out.jpg").string()); });
+
+  test::writeJpeg(dir / "a.jpg", 64, 48);
+  editor.LoadPicture((dir / "a.jpg").string());
+  errorOf(errc::InvalidProcedureCall, [&] { editor.ResizePicture(0, 10); });
+  errorOf(errc::InvalidProcedureCall, [&] { editor.ResizePicture(10, -1); });
+  EXPECT_EQ(editor.PictureWidth(), 64) << "a refused resize changes nothing";
+
+  if (::geteuid() != 0) {
+    fs::permissions(dir / "a.jpg", fs::perms::none);
+    errorOf(errc::PermissionDenied, [&] { editor.LoadPicture((dir / "a.jpg").string()); });
+  }
+}
+
+// Simulates a full disk: writes past the limit fail with EFBIG.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    previousSignal_ = std::signal(SIGXFSZ, SIG_IGN);
+    ::getrlimit(RLIMIT_FSIZE, &previous_);
+    rlimit limit = previous_;
+    limit.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &previous_);
+    std::signal(SIGXFSZ, previousSignal_);
+  }
+
+ private:
+  rlimit previous_{};
+  void (*previousSignal_)(int) = nullptr;
+};
+
+TEST(ImageEditorTest, FailedSaveLeavesTheOldFileAndNoTemporaryFile) {
+  TempDir dir;
+  const fs::path photo = dir / "a.jpg";
+  test::writeJpeg(photo, 640, 480);
+  const std::string original = test::readFile(photo);
+  ImageEditor editor;
+  editor.LoadPicture(photo.string());
+
+  {
+    FileSizeLimit full(64);
+    errorOf(errc::DiskFull, [&] { editor.SavePicture(photo.string()); });
+  }
+  EXPECT_EQ(test::readFile(photo), original);
+  EXPECT_EQ(namesIn(dir.path()), std::set<std::string>{"a.jpg"});
+
+  errorOf(errc::PathNotFound, [&] { editor.SavePicture((dir / "missing" / "a.jpg").string()); });
+  EXPECT_EQ(namesIn(dir.path()), std::set<std::string>{"a.jpg"});
+
+  if (::geteuid() != 0) {
+    fs::create_directory(dir / "locked");
+    test::writeJpeg(dir / "locked" / "b.jpg", 64, 48);
+    const std::string lockedBefore = test::readFile(dir / "locked" / "b.jpg");
+    fs::permissions(dir / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+    errorOf(errc::PermissionDenied, [&] { editor.SavePicture((dir / "locked" / "b.jpg").string()); });
+    fs::permissions(dir / "locked", fs::perms::owner_all);
+    EXPECT_EQ(test::readFile(dir / "locked" / "b.jpg"), lockedBefore);
+    EXPECT_EQ(namesIn(dir / "locked"), std::set<std::string>{"b.jpg"});
+  }
+}
+
+TEST(DisplayPictureTest, DecodesSmallUprightRgba) {
+  TempDir dir;
+  test::writeJpeg(dir / "big.jpg", 2000, 1500);
+  test::writeJpeg(dir / "turned.jpg", 800, 600, 8);
+  test::writeBmp(dir / "small.bmp", 120, 90);
+
+  const host::Bitmap& big = LoadDisplayPicture((dir / "big.jpg").string())->bitmap();
+  EXPECT_EQ(big.width, 360);
+  EXPECT_EQ(big.height, 270);
+  EXPECT_EQ(big.rgba.size(), 360u * 270u * 4u);
+  EXPECT_EQ(big.rgba[3], 255);
+
+  auto turned = LoadDisplayPicture((dir / "turned.jpg").string());
+  EXPECT_EQ(turned->bitmap().width, 270);
+  EXPECT_EQ(turned->bitmap().height, 360);
+
+  auto small = LoadDisplayPicture((dir / "small.bmp").string());
+  EXPECT_EQ(small->bitmap().width, 120) << "never enlarged";
+  EXPECT_EQ(small->bitmap().height, 90);
+}
+
+TEST(DisplayPictureTest, ChecksTheHeaderAtOnceButDecodesOnFirstUse) {
+  TempDir dir;
+  const std::string video("\0\0\1\xBA\x44\0\x04", 7);
+  test::writeFile(dir / "clip.mpeg", video);
+  test::writeFile(dir / "clip.jpg", video);
+  errorOf(errc::InvalidPicture, [&] { LoadDisplayPicture((dir / "clip.jpg").string()); });
+  errorOf(errc::InvalidPicture, [&] { LoadDisplayPicture((dir / "clip.mpeg").string()); });
+  errorOf(errc::FileNotFound, [&] { LoadDisplayPicture((dir / "gone.jpg").string()); });
+
+  test::writeJpeg(dir / "a.jpg", 640, 480);
+  auto picture = LoadDisplayPicture((dir / "a.jpg").string());
+  test::writeJpeg(dir / "a.jpg", 300, 200);
+  EXPECT_EQ(picture->bitmap().width, 300) << "pixels were read when first drawn";
+
+  auto vanished = LoadDisplayPicture((dir / "a.jpg").string());
+  fs::remove(dir / "a.jpg");
+  EXPECT_EQ(vanished->bitmap().width, 0);
+  EXPECT_TRUE(vanished->bitmap().rgba.empty());
+}
+
+TEST(DisplayPictureTest, SharedViewsDecodeOnceAcrossThreads) {
+  TempDir dir;
+  test::writeJpeg(dir / "a.jpg", 1200, 900);
+  host::PictureRef thumbnail = LoadDisplayPicture((dir / "a.jpg").string());
+  host::PictureRef zoom = thumbnail;
+
+  std::vector<const host::Bitmap*> seen(4, nullptr);
+  std::vector<std::thread> threads;
+  for (std::size_t i = 0; i < seen.size(); ++i)
+    threads.emplace_back([&, i] { seen[i] = &(i % 2 ? zoom : thumbnail)->bitmap(); });
+  for (auto& t : threads) t.join();
+  for (const auto* bitmap : seen) EXPECT_EQ(bitmap, &thumbnail->bitmap());
+  EXPECT_EQ(thumbnail->bitmap().width, 360);
+}
+
+}  // namespace
+}  // namespace kiv::imaging
