@@ -1,0 +1,209 @@
+#include <platform/filesystem/filesystem.hpp>
+
+#include <platform/host/error.hpp>
+
+#include <algorithm>
+#include <cerrno>
+#include <compare>
+#include <filesystem>
+#include <system_error>
+
+#include <unistd.h>
+
+namespace kiv::fs {
+namespace {
+
+namespace stdfs = std::filesystem;
+
+// The one place where system errors become kiv::Error.
+[[noreturn]] void fail(int number, const std::string& path, const std::string& reason) {
+  const char* title = number == errc::FileNotFound       ? "File not found"
+                      : number == errc::PermissionDenied ? "Permission denied"
+                      : number == errc::PathNotFound     ? "Path not found"
+                                                         : "Path/File access error";
+  throw Error(number, std::string(title) + ": '" + path + "': " + reason);
+}
+
+[[noreturn]] void fail(const std::error_code& ec, int numberIfMissing, const std::string& path) {
+  int number = errc::PathFileAccessError;
+  if (ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory) {
+    number = numberIfMissing;
+  } else if (ec == std::errc::permission_denied || ec == std::errc::operation_not_permitted ||
+             ec == std::errc::read_only_file_system || ec == std::errc::directory_not_empty) {
+    number = errc::PermissionDenied;
+  }
+  fail(number, path, ec.message());
+}
+
+[[noreturn]] void failErrno(int numberIfMissing, const std::string& path) {
+  fail(std::error_code(errno, std::generic_category()), numberIfMissing, path);
+}
+
+bool isMissing(const std::error_code& ec) {
+  return ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory;
+}
+
+std::string withoutTrailingSeparators(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+std::string lastComponent(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string join(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  std::string joined = withoutTrailingSeparators(folder);
+  if (joined.back() != '/') joined += '/';
+  const auto start = name.find_first_not_of('/');
+  return start == std::string::npos ? joined : joined + name.substr(start);
+}
+
+// Camera numbering order: "IMG_0002.JPG" before "img_0003.jpg".
+bool caseFoldedLess(const std::string& a, const std::string& b) {
+  const auto fold = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
+  const auto order = std::lexicographical_compare_three_way(
+      a.begin(), a.end(), b.begin(), b.end(), [&](char x, char y) { return fold(x) <=> fold(y); });
+  return order != 0 ? order < 0 : a < b;
+}
+
+struct Listing {
+  std::vector<std::string> files;
+  std::vector<std::string> folders;
+};
+
+// Visible entries of one folder, symlinks taken as what they point to. A link
+// that points nowhere is listed as a file: something is there.
+Listing list(const std::string& folder) {
+  Listing listing;
+  std::error_code ec;
+  stdfs::directory_iterator it(folder, ec);
+  if (ec) fail(ec, errc::PathNotFound, folder);
+  for (const stdfs::directory_iterator end; it != end;) {
+    std::string name = it->path().filename().string();
+    if (!name.empty() && name.front() != '.') {
+      const bool isFolder = it->is_directory(ec);
+      if (ec && !isMissing(ec) && ec != std::errc::too_many_symbolic_link_levels) {
+        fail(ec, errc::PathNotFound, it->path().string());
+      }
+      (isFolder ? listing.folders : listing.files).push_back(std::move(name));
+    }
+    it.increment(ec);
+    if (ec) fail(ec, errc::PathNotFound, folder);
+  }
+  std::sort(listing.files.begin(), listing.files.end(), caseFoldedLess);
+  std::sort(listing.folders.begin(), listing.folders.end(), caseFoldedLess);
+  return listing;
+}
+
+// Returns the first entry inside `folder` (at any depth, hidden ones included)
+// that is not a real folder, or "" when there is none. Links inside are never
+// followed. `folders` receives the real folders, innermost first.
+std::string findAnyFile(const std::string& folder, std::vector<std::string>& folders) {
+  std::error_code ec;
+  stdfs::directory_iterator it(folder, ec);
+  if (ec) fail(ec, errc::PathNotFound, folder);
+  for (const stdfs::directory_iterator end; it != end;) {
+    const std::string child = it->path().string();
+    const auto type = it->symlink_status(ec).type();
+    if (ec) fail(ec, errc::PathNotFound, child);
+    if (type != stdfs::file_type::directory) return child;
+    if (std::string found = findAnyFile(child, folders); !found.empty()) return found;
+    it.increment(ec);
+    if (ec) fail(ec, errc::PathNotFound, folder);
+  }
+  folders.push_back(folder);
+  return {};
+}
+
+}  // namespace
+
+File::File(std::string path) : path_(std::move(path)) {}
+
+std::string File::Name() const { return lastComponent(path_); }
+
+Folder::Folder(std::string path) : path_(withoutTrailingSeparators(std::move(path))) {}
+
+std::string Folder::Name() const { return lastComponent(path_); }
+
+fs::Files Folder::Files() const {
+  std::vector<File> files;
+  for (const auto& name : list(path_).files) files.emplace_back(join(path_, name));
+  return fs::Files(std::move(files));
+}
+
+fs::Folders Folder::SubFolders() const {
+  std::vector<Folder> folders;
+  for (const auto& name : list(path_).folders) folders.emplace_back(join(path_, name));
+  return fs::Folders(std::move(folders));
+}
+
+bool Folder::HoldsAnyFile() const {
+  std::vector<std::string> folders;
+  return !findAnyFile(path_, folders).empty();
+}
+
+bool FileSystemObject::FolderExists(const std::string& path) const {
+  std::error_code ec;
+  return !path.empty() && stdfs::is_directory(path, ec);
+}
+
+std::shared_ptr<Folder> FileSystemObject::GetFolder(const std::string& path) const {
+  std::error_code ec;
+  const auto status = stdfs::status(path, ec);
+  if (ec && !isMissing(ec)) fail(ec, errc::PathNotFound, path);
+  if (path.empty() || !stdfs::is_directory(status)) fail(errc::PathNotFound, path, "no such folder");
+  return std::make_shared<Folder>(path);
+}
+
+void FileSystemObject::DeleteFile(const std::string& path, bool force) const {
+  std::error_code ec;
+  const auto status = stdfs::symlink_status(path, ec);
+  if (ec && !isMissing(ec)) fail(ec, errc::FileNotFound, path);
+  if (path.empty() || !stdfs::exists(status)) fail(errc::FileNotFound, path, "no such file");
+  if (stdfs::is_directory(status)) fail(errc::FileNotFound, path, "this is a folder, not a file");
+  if (!force && stdfs::is_regular_file(status) &&
+      (status.permissions() & stdfs::perms::owner_write) == stdfs::perms::none) {
+    fail(errc::PermissionDenied, path, "the file is read-only");
+  }
+  // unlink, unlike remove, can never take a folder with it.
+  if (::unlink(path.c_str()) != 0) failErrno(errc::FileNotFound, path);
+}
+
+void FileSystemObject::DeleteFolder(const std::string& path, bool force) const {
+  const std::string folder = withoutTrailingSeparators(path);
+  std::error_code ec;
+  const auto status = stdfs::status(folder, ec);
+  if (ec && !isMissing(ec)) fail(ec, errc::PathNotFound, folder);
+  if (folder.empty() || !stdfs::is_directory(status)) fail(errc::PathNotFound, path, "no such folder");
+
+  // Check the whole tree first, so a refusal leaves everything as it was.
+  std::vector<std::string> folders;
+  if (const std::string file = findAnyFile(folder, folders); !file.empty()) {
+    fail(errc::PermissionDenied, folder, "the folder still holds '" + file + "'");
+  }
+
+  if (stdfs::is_symlink(stdfs::symlink_status(folder, ec))) {
+    if (::unlink(folder.c_str()) != 0) failErrno(errc::PathNotFound, folder);
+    return;
+  }
+  if (!force) {
+    for (const auto& inner : folders) {
+      if ((stdfs::status(inner, ec).permissions() & stdfs::perms::owner_write) == stdfs::perms::none) {
+        fail(errc::PermissionDenied, inner, "the folder is read-only");
+      }
+    }
+  }
+  // rmdir removes empty folders only; a file that turned up meanwhile stays.
+  for (const auto& inner : folders) {
+    if (::rmdir(inner.c_str()) != 0) failErrno(errc::PathNotFound, inner);
+  }
+}
+
+std::string FileSystemObject::BuildPath(const std::string& folder, const std::string& name) const {
+  return join(folder, name);
+}
+
+}  // namespace kiv::fs
