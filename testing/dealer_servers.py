@@ -23,6 +23,7 @@ instance serves a whole test suite:
   ftp_refuse_folders=1  CWD to anything but "/" and every MKD fail (550)
   ftp_fail_put=1        STOR answers 552 (quota exceeded)
   ftp_truncate_put=1    STOR keeps only half of the bytes, still answers 226
+  ftp_discard_put=1     STOR keeps nothing at all, still answers 226
   ftp_drop_put=1        the connection is dropped once data of a STOR arrives
   ftp_stall=S           STOR is answered only after S seconds
   ftp_no_size=1         SIZE is not supported (502)
@@ -64,7 +65,7 @@ READY_TIMEOUT = 20.0
 
 INT_SWITCHES = {"web_down", "status", "primary_status", "size", "ftp_refuse_login",
                 "ftp_refuse_folders", "ftp_fail_put", "ftp_truncate_put",
-                "ftp_drop_put", "ftp_no_size"}
+                "ftp_drop_put", "ftp_no_size", "ftp_discard_put"}
 FLOAT_SWITCHES = {"delay", "ftp_stall"}
 TEXT_SWITCHES = {"answer", "body"}
 ANSWER_MODES = {"normal", "garbage", "few", "nonnumeric", "linebreak", "long", "huge"}
@@ -214,6 +215,15 @@ def make_web_handler(state):
     return WebHandler
 
 
+class QuietHTTPServer(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+
+    def handle_error(self, request, client_address):
+        # Clients that give up (time-out tests) reset their connections.
+        if not isinstance(sys.exc_info()[1], ConnectionError):
+            super().handle_error(request, client_address)
+
+
 class SwitchableAuthorizer(DummyAuthorizer):
     def __init__(self, state):
         super().__init__()
@@ -235,6 +245,9 @@ class DroppingDTPHandler(DTPHandler):
             self._resp = None
             self.close()
             control.close()
+
+    # DTPHandler binds the event to its own handle_read.
+    handle_read_event = handle_read
 
 
 def make_ftp_handler(state):
@@ -290,6 +303,8 @@ def make_ftp_handler(state):
             return super().ftp_SIZE(path)
 
         def on_file_received(self, file):
+            if state.get("ftp_discard_put"):
+                os.remove(file)
             if state.get("ftp_truncate_put"):
                 size = os.path.getsize(file)
                 with open(file, "r+b") as stored:
@@ -326,8 +341,7 @@ def serve(args):
     handler = make_ftp_handler(state)
     handler.authorizer = authorizer
     ftp = FTPServer((HOST, 0), handler)
-    web = http.server.ThreadingHTTPServer((HOST, 0), make_web_handler(state))
-    web.daemon_threads = True
+    web = QuietHTTPServer((HOST, 0), make_web_handler(state))
 
     ftp_thread = threading.Thread(target=ftp.serve_forever,
                                   kwargs={"timeout": 0.2, "handle_exit": False}, daemon=True)
