@@ -35,13 +35,15 @@ void Surface::ScaleMode(std::int16_t mode) {
     throw Error(errc::InvalidProcedureCall, "ScaleMode must be 1 (twips) or 3 (pixels)");
   }
   if (mode == scaleMode_) return;
-  const float factor = mode == scale::Pixels ? 1 / scale::TwipsPerPixel : scale::TwipsPerPixel;
+  auto convert = [mode](float& value) {
+    value = mode == scale::Pixels ? value / scale::TwipsPerPixel : value * scale::TwipsPerPixel;
+  };
   for (Control* control : controls()) {
     if (control->Container != nullptr) continue;
-    control->Left *= factor;
-    control->Top *= factor;
-    control->Width *= factor;
-    control->Height *= factor;
+    convert(control->Left);
+    convert(control->Top);
+    convert(control->Width);
+    convert(control->Height);
   }
   scaleMode_ = mode;
 }

@@ -157,6 +157,7 @@ class KIV_EXPORT Surface {
   std::int16_t MousePointer = pointer::Default;
   // The pointing-hand icon shown for MousePointer 99 (32 x 32, transparent around).
   PictureRef MouseIcon;
+  int MouseIconHotX = 0, MouseIconHotY = 0;
 
   void add(Control& control) { children_.emplace_back(&control); }
   void add(ControlArrayBase& array) { children_.emplace_back(&array); }

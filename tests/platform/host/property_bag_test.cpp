@@ -1,0 +1,61 @@
+#include <platform/host/error.hpp>
+#include <platform/host/property_bag.hpp>
+
+#include "support/temp_dir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace kiv::host {
+namespace {
+
+TEST(PropertyBagTest, FileBagRoundTripsAwkwardTextAndNumbers) {
+  test::TempDir dir;
+  FilePropertyBag bag;
+  bag.WriteProperty("KIVPassword", Variant(std::string("a\"b\\c\nd\te\x01 \xC3\xA9 ", 16)), Variant("vorpelk"));
+  bag.WriteProperty("VehicleID", Variant(std::int32_t{-7}), Variant(std::int32_t{1}));
+  bag.WriteProperty("FullPath", Variant("  /dock with spaces/ "), Variant(""));
+  bag.save(dir / "props");
+
+  FilePropertyBag read = FilePropertyBag::load(dir / "props");
+  EXPECT_EQ(read.ReadProperty("KIVPassword", Variant()).toString(), std::string("a\"b\\c\nd\te\x01 \xC3\xA9 ", 16));
+  EXPECT_EQ(read.ReadProperty("VehicleID", Variant()), Variant(std::int32_t{-7}));
+  EXPECT_EQ(read.ReadProperty("FullPath", Variant()).toString(), "  /dock with spaces/ ");
+  EXPECT_EQ(read.ReadProperty("Missing", Variant("fallback")).toString(), "fallback");
+}
+
+TEST(PropertyBagTest, SavedFileIsReadableByItsOwnerOnlyAndReplacedWhole) {
+  test::TempDir dir;
+  test::writeFile(dir / "props", "VIN = \"old\"\n");
+  ::chmod((dir / "props").c_str(), 0644);
+  FilePropertyBag bag;
+  bag.WriteProperty("VIN", Variant("new"), Variant(""));
+  bag.save(dir / "props");
+  struct stat info {};
+  ASSERT_EQ(::stat((dir / "props").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_EQ(FilePropertyBag::load(dir / "props").ReadProperty("VIN", Variant()).toString(), "new");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "no temporary file left";
+}
+
+TEST(PropertyBagTest, DamagedFileNamesTheFileAndLine) {
+  for (const char* text : {"VIN = \"unterminated\n", "= 5\n", "VIN 5\n", "VIN = abc\n", "VIN = \"x\" trailing\n",
+                           "VIN = \"bad \\q escape\"\n", "VIN = \"\\x4\"\n"}) {
+    try {
+      FilePropertyBag::parse(std::string("# comment\n\n") + text, "props.txt");
+      ADD_FAILURE() << text;
+    } catch (const Error& error) {
+      EXPECT_NE(std::string(error.what()).find("props.txt:3:"), std::string::npos) << error.what();
+    }
+  }
+  try {
+    FilePropertyBag::load("/nonexistent/props");
+    ADD_FAILURE();
+  } catch (const Error& error) {
+    EXPECT_EQ(error.number(), errc::PathNotFound);
+  }
+}
+
+}  // namespace
+}  // namespace kiv::host
