@@ -1,0 +1,141 @@
+// Filling the control with the waiting photos: the thumbnail grid, or in the
+// express capture mode an immediate upload of everything.
+#include <control/text.hpp>
+#include <control/upload.hpp>
+#include <platform/filesystem/filesystem.hpp>
+
+#include <algorithm>
+
+namespace kiv {
+namespace {
+
+constexpr float kFrameHeight = 5535;  // twips
+
+}  // namespace
+
+void Upload::kivGetFiles() {
+  Label5.Visible = false;
+  Label1.Caption = "Searching for new photos...";
+  sFiles = host::Variant(ListPhotoFiles(FullPath()));
+  const host::Variant::Array files = sFiles.array();
+
+  if (files[0].empty()) {
+    Label2.Caption = "No files found.";
+    VScroll1.Visible = false;
+    return;
+  }
+  if (files.size() == 1) {
+    Label1.Caption += " 1 photo found.";
+  } else {
+    Label1.Caption += " " + std::to_string(files.size()) + " photos found.";
+  }
+  // Thumbnails are indexed by 16-bit numbers.
+  host::toInt16(static_cast<double>(files.size() - 1));
+
+  if (text::upper(KIVType()) == "EXPRESSPHOTOS") {
+    uploadExpress(files);
+  } else {
+    buildGallery(files);
+  }
+}
+
+// Three thumbnails to a row, each with its check box underneath; every element
+// remembers its home Top in its Tag for scrolling. A repeated showing reuses
+// the elements an earlier one made and hides those it no longer needs.
+void Upload::buildGallery(const host::Variant::Array& files) {
+  const auto last = static_cast<std::int16_t>(files.size() - 1);
+  std::int32_t extent = 0;
+
+  for (std::int16_t i = 0; i <= last; ++i) {
+    host::Image& thumbnail = [&]() -> host::Image& {
+      if (!Image2.Exists(i)) Image2.Load(i);
+      if (!chkSelect.Exists(i)) chkSelect.Load(i);
+      return Image2[i];
+    }();
+    host::CheckBox& box = chkSelect[i];
+    thumbnail.Visible = true;
+    box.Visible = true;
+
+    if (i == 0) {
+      thumbnail.Picture = thumbnailPicture(files[0]);
+      imgZoom.Height = 40;
+      imgZoom.Width = 60;
+      imgZoom.Picture = thumbnail.Picture;
+      imgZoom.Height = imgZoom.Height * 2 + imgZoom.Height;
+      imgZoom.Width = imgZoom.Width * 2 + imgZoom.Width;
+      thumbnail.Left = 5;
+      thumbnail.Top = 5;
+    } else {
+      const host::Image& previous = Image2[static_cast<std::int16_t>(i - 1)];
+      if (i % 3 == 0) {
+        thumbnail.Top = previous.Height + previous.Top + chkSelect[static_cast<std::int16_t>(i - 1)].Height + 100;
+        thumbnail.Left = Image2[0].Left;
+        extent += static_cast<std::int32_t>(thumbnail.Height);
+      } else {
+        thumbnail.Top = previous.Top;
+        thumbnail.Left = previous.Width + previous.Left + 50;
+      }
+      thumbnail.Picture = thumbnailPicture(files[static_cast<std::size_t>(i)]);
+    }
+    box.Left = thumbnail.Left;
+    box.Top = thumbnail.Height + thumbnail.Top + 50;
+    box.Value = 0;
+    box.Tag = host::numberText(box.Top);
+    thumbnail.Tag = host::numberText(thumbnail.Top);
+  }
+
+  for (std::int32_t unused = last + 1; unused <= Image2.UBound(); ++unused) {
+    const auto i = static_cast<std::int16_t>(unused);
+    Image2[i].Visible = false;
+    Image2[i].Picture = nullptr;
+    chkSelect[i].Visible = false;
+    chkSelect[i].Value = 0;
+  }
+
+  // Far enough that the last row's check boxes can be scrolled into view, however
+  // many rows there are.
+  const host::CheckBox& lastBox = chkSelect[last];
+  const auto lastBoxBottom = static_cast<std::int32_t>(lastBox.Top + lastBox.Height);
+  VScroll1.Max = std::max(extent, lastBoxBottom - static_cast<std::int32_t>(kFrameHeight));
+  VScroll1.Value = 0;
+  site_.Refresh();
+}
+
+// A photo that cannot be shown still gets its place in the grid: it can be
+// ticked and sent like the others.
+host::PictureRef Upload::thumbnailPicture(const std::string& path) {
+  try {
+    return site_.LoadPicture(path);
+  } catch (const Error&) {
+    return nullptr;
+  }
+}
+
+void Upload::uploadExpress(const host::Variant::Array& files) {
+  const auto count = static_cast<std::int32_t>(files.size());
+  for (std::int32_t i = 0; i < count; ++i) {
+    sendPhoto(files[static_cast<std::size_t>(i)], i + 1, count);
+  }
+  Label2.Caption = "";
+  Label3.Caption = "Completed.";
+  site_.Refresh();
+  site_.RaiseEvent("CloseApp");
+}
+
+// Sends one photo, reports it as photo n of m, and deletes the local file only
+// once the server holds it.
+bool Upload::sendPhoto(const std::string& path, std::int32_t n, std::int32_t m) {
+  std::string sFileName = path;
+  if (kivFTPUpload(sFileName)) {
+    site_.Refresh();
+    Label2.Caption = text::progressSentence(n, m);
+    site_.Refresh();
+    fileSystem().DeleteFile(path, true);
+    return true;
+  }
+  Label2.Caption = text::progressSentence(n, m);
+  site_.Refresh();
+  return false;
+}
+
+}  // namespace kiv

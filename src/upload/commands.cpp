@@ -1,0 +1,53 @@
+// The Upload All and Upload Selected Photos commands.
+#include <control/upload.hpp>
+#include <platform/filesystem/filesystem.hpp>
+
+namespace kiv {
+
+void Upload::imgUploadAll_Click() { uploadList(imgUploadAll, false); }
+void Upload::imgSelectedPhotos_Click() { uploadList(imgSelectedPhotos, true); }
+
+// Sends every listed photo, or only the ticked ones, reporting each as its
+// position in the whole list. The command's pointer shows the hourglass while it
+// runs and the arrow afterwards, also when an error ends it.
+void Upload::uploadList(host::Image& command, bool onlyTicked) {
+  command.MousePointer = host::pointer::Hourglass;
+  try {
+    if (sFiles.array().at(0).empty()) {
+      command.MousePointer = host::pointer::Arrow;
+      return;
+    }
+    const host::Variant::Array files = sFiles.array();
+    const auto count = static_cast<std::int32_t>(files.size());
+    // A repeated showing may leave check boxes beyond the list; they stand for no photo.
+    const std::int32_t last = onlyTicked ? std::min<std::int32_t>(chkSelect.Count(), count) - 1 : count - 1;
+    for (std::int32_t i = 0; i <= last; ++i) {
+      if (onlyTicked && chkSelect[static_cast<std::int16_t>(i)].Value != 1) continue;
+      if (sendPhoto(files[static_cast<std::size_t>(i)], i + 1, count)) removeEmptiedSubFolders();
+    }
+    site_.Refresh();
+  } catch (...) {
+    command.MousePointer = host::pointer::Arrow;
+    throw;
+  }
+  command.MousePointer = host::pointer::Arrow;
+  site_.RaiseEvent("CloseApp");
+}
+
+// A subfolder of the photo folder goes once nothing at all is left in it: a
+// folder still holding any file, at any depth, stays. One removed by an earlier
+// pass is skipped.
+void Upload::removeEmptiedSubFolders() {
+  if (!oFolders) return;
+  fs::FileSystemObject& fileSystemObject = fileSystem();
+  for (const fs::Folder& subFolder : *oFolders) {
+    oSubFolder = std::make_shared<fs::Folder>(subFolder);
+    const std::string path = fileSystemObject.BuildPath(scannedPath_, oSubFolder->Name());
+    if (!fileSystemObject.FolderExists(path)) continue;
+    if (oSubFolder->Files().Count() == 0 && !oSubFolder->HoldsAnyFile()) {
+      fileSystemObject.DeleteFolder(path, false);
+    }
+  }
+}
+
+}  // namespace kiv

@@ -1,0 +1,48 @@
+#include <upload/photo_number.hpp>
+
+#include <platform/host/error.hpp>
+#include <platform/host/variant.hpp>
+
+#include <vector>
+
+namespace kiv::upload {
+namespace {
+
+// Spaces only: a tab or line break at the edge is part of the piece.
+std::string_view trimSpaces(std::string_view text) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  return text;
+}
+
+bool safeInFileName(std::string_view piece) {
+  return piece.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
+}  // namespace
+
+std::optional<PhotoNumberAnswer> parsePhotoNumberAnswer(std::string_view body) {
+  std::vector<std::string_view> fields;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t bar = body.find('|', start);
+    fields.push_back(body.substr(start, bar == std::string_view::npos ? std::string_view::npos : bar - start));
+    if (bar == std::string_view::npos || fields.size() == 3) break;
+    start = bar + 1;
+  }
+  if (fields.size() < 3) return std::nullopt;
+
+  PhotoNumberAnswer answer;
+  try {
+    answer.photoNumber = host::toInt32(host::parseNumber(fields[0]));
+  } catch (const Error&) {
+    return std::nullopt;
+  }
+  const std::string_view piece1 = trimSpaces(fields[1]);
+  const std::string_view piece2 = trimSpaces(fields[2]);
+  if (!safeInFileName(piece1) || !safeInFileName(piece2)) return std::nullopt;
+  answer.remoteName = std::string(piece1) + std::string(piece2) + std::to_string(answer.photoNumber) + ".jpg";
+  return answer;
+}
+
+}  // namespace kiv::upload

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kiv::upload {
+
+// What the web server answers to a photo-number request: "number|piece|piece"
+// with any further fields ignored.
+struct PhotoNumberAnswer {
+  std::int32_t photoNumber = 0;
+  std::string remoteName;  // piece 1 + piece 2 (spaces trimmed) + number + ".jpg"
+};
+
+// Nothing when the answer cannot name a file safely: fewer than three fields, a
+// first field that is no 32-bit number, or a name piece holding a line break or
+// NUL (which would smuggle commands into the FTP session).
+std::optional<PhotoNumberAnswer> parsePhotoNumberAnswer(std::string_view body);
+
+}  // namespace kiv::upload
