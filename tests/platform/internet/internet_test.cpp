@@ -1,0 +1,286 @@
+#include <platform/internet/internet.hpp>
+
+#include "support/dealer_servers.hpp"
+#include "support/temp_dir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace kiv::net {
+namespace {
+
+using namespace std::chrono_literals;
+using test::DealerServers;
+using test::readFile;
+using test::TempDir;
+using test::writeFile;
+
+struct Body {
+  std::string text;
+  int reads = 0;
+};
+
+Body readAll(Request& request) {
+  Body body;
+  char buffer[1024];
+  while (const std::size_t got = request.read(buffer, sizeof buffer)) {
+    EXPECT_LE(got, sizeof buffer);
+    body.text.append(buffer, got);
+    ++body.reads;
+  }
+  return body;
+}
+
+int countStartingWith(const std::vector<std::string>& lines, const std::string& prefix) {
+  return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
+    return l.rfind(prefix, 0) == 0;
+  }));
+}
+
+// A loopback port where nothing listens.
+int closedPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+// Every byte value, and CR LF pairs an ASCII-mode transfer would rewrite.
+std::string binaryContent(std::size_t size) {
+  std::string content(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) content[i] = static_cast<char>((i * 7 + i / 256) & 0xff);
+  for (std::size_t i = 0; i + 1 < size; i += 97) {
+    content[i] = '\r';
+    content[i + 1] = '\n';
+  }
+  return content;
+}
+
+class InternetTest : public ::testing::Test {
+ protected:
+  void SetUp() override { servers.reset(); }
+  void TearDown() override { setTimeoutsForTesting(kConnectTimeout, kIdleTimeout); }
+
+  std::string photoNumberUrl(const std::string& vid) const {
+    return servers.webBase() + "/capture/VBstorePhoto.asp?VID=" + vid;
+  }
+  std::unique_ptr<FtpConnection> connect() {
+    return session.connectFtp(servers.ftpHost(), servers.user(), servers.password());
+  }
+
+  DealerServers servers;
+  Session session{"KIV"};
+  TempDir temp;
+};
+
+using HttpTest = InternetTest;
+
+TEST_F(HttpTest, GathersLongBodyOverManyReadsAndSendsAgentWithoutCache) {
+  servers.configure("answer=long&size=5000");
+  auto request = session.openUrl(photoNumberUrl("7"));
+  ASSERT_TRUE(request);
+  const Body body = readAll(*request);
+  EXPECT_EQ(body.text.size(), 5000u);
+  EXPECT_EQ(body.text.rfind("1|V7_|P|", 0), 0u);
+  EXPECT_GE(body.reads, 5);
+
+  const auto requests = servers.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0],
+            "WEB GET /capture/VBstorePhoto.asp?VID=7 cache-control=no-cache pragma=no-cache "
+            "agent=KIV");
+}
+
+TEST_F(HttpTest, AsksTheServerAfreshEveryTime) {
+  for (const char* expected : {"1|V7_|P", "2|V7_|P"}) {
+    auto request = session.openUrl(photoNumberUrl("7"));
+    ASSERT_TRUE(request);
+    EXPECT_EQ(readAll(*request).text, expected);
+  }
+  EXPECT_EQ(countStartingWith(servers.requests(), "WEB GET"), 2);
+}
+
+TEST_F(HttpTest, ErrorStatusGivesNoRequest) {
+  servers.configure("status=500");
+  EXPECT_FALSE(session.openUrl(photoNumberUrl("7")));
+  servers.configure("status=404");
+  EXPECT_FALSE(session.openUrl(photoNumberUrl("7")));
+  servers.configure("status=0&web_down=1");
+  EXPECT_FALSE(session.openUrl(photoNumberUrl("7")));
+}
+
+TEST_F(HttpTest, BodyOver64KiBGivesNoRequest) {
+  servers.configure("answer=huge&size=65536");
+  auto atLimit = session.openUrl(photoNumberUrl("7"));
+  ASSERT_TRUE(atLimit);
+  EXPECT_EQ(readAll(*atLimit).text.size(), 65536u);
+
+  servers.configure("size=65537");
+  EXPECT_FALSE(session.openUrl(photoNumberUrl("7")));
+  servers.configure("size=1048576");
+  EXPECT_FALSE(session.openUrl(photoNumberUrl("7")));
+}
+
+TEST_F(HttpTest, UnreachableServerOrForeignSchemeGivesNoRequest) {
+  EXPECT_FALSE(session.openUrl("http://127.0.0.1:" + std::to_string(closedPort()) + "/x"));
+  EXPECT_FALSE(session.openUrl("file:///etc/hostname"));
+  EXPECT_FALSE(session.openUrl(std::string("http://127.0.0.1/\0x", 19)));
+}
+
+TEST_F(HttpTest, SilentServerIsAbandonedAfterIdleTimeout) {
+  setTimeoutsForTesting(2s, 2s);
+  servers.configure("delay=8");
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(session.openUrl(photoNumberUrl("7")));
+  const auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(waited, 1s);
+  EXPECT_LT(waited, 6s);
+}
+
+using FtpTest = InternetTest;
+
+TEST_F(FtpTest, PutLandsInCreatedCompanyFolderWithExactBytesOverOneActiveLogin) {
+  const std::string content = binaryContent(300 * 1024);
+  writeFile(temp / "photo.jpg", content);
+  auto ftp = connect();
+  ASSERT_TRUE(ftp);
+  EXPECT_FALSE(ftp->setCurrentDirectory("/12"));
+  EXPECT_TRUE(ftp->createDirectory("12"));
+  EXPECT_TRUE(ftp->setCurrentDirectory("/12"));
+  EXPECT_TRUE(ftp->putFile(temp / "photo.jpg", "AB42.jpg"));
+
+  EXPECT_EQ(readFile(servers.ftpRoot() / "12" / "AB42.jpg"), content);
+  const auto requests = servers.requests();
+  EXPECT_EQ(countStartingWith(requests, "FTP USER"), 1);
+  EXPECT_EQ(countStartingWith(requests, "FTP STOR AB42.jpg"), 1);
+  EXPECT_EQ(countStartingWith(requests, "FTP EPRT") + countStartingWith(requests, "FTP PORT"), 1);
+  EXPECT_EQ(countStartingWith(requests, "FTP PASV") + countStartingWith(requests, "FTP EPSV"), 0);
+  EXPECT_EQ(countStartingWith(requests, "FTP TYPE I"), 1);
+  for (const auto& line : requests) EXPECT_EQ(line.find(servers.password()), std::string::npos);
+}
+
+TEST_F(FtpTest, ExistingFolderIsEnteredAndNamesAreSentExactly) {
+  std::filesystem::create_directories(servers.ftpRoot() / "5" / "sub dir");
+  writeFile(temp / "photo.jpg", "jpeg bytes");
+  auto ftp = connect();
+  ASSERT_TRUE(ftp->setCurrentDirectory("/5"));
+  EXPECT_TRUE(ftp->putFile(temp / "photo.jpg", "A B%20#?.jpg"));
+  EXPECT_TRUE(ftp->putFile(temp / "photo.jpg", "sub dir/P7.jpg"));
+
+  EXPECT_EQ(readFile(servers.ftpRoot() / "5" / "A B%20#?.jpg"), "jpeg bytes");
+  EXPECT_EQ(readFile(servers.ftpRoot() / "5" / "sub dir" / "P7.jpg"), "jpeg bytes");
+  EXPECT_EQ(countStartingWith(servers.requests(), "FTP MKD"), 0);
+}
+
+TEST_F(FtpTest, RefusedFolderLeavesPutRelativeToLoginFolder) {
+  servers.configure("ftp_refuse_folders=1");
+  writeFile(temp / "photo.jpg", "jpeg bytes");
+  auto ftp = connect();
+  EXPECT_FALSE(ftp->setCurrentDirectory("/12"));
+  EXPECT_FALSE(ftp->createDirectory("12"));
+  EXPECT_FALSE(ftp->setCurrentDirectory("/12"));
+  EXPECT_TRUE(ftp->putFile(temp / "photo.jpg", "AB1.jpg"));
+  EXPECT_EQ(readFile(servers.ftpRoot() / "AB1.jpg"), "jpeg bytes");
+  EXPECT_EQ(countStartingWith(servers.requests(), "FTP USER"), 1);
+}
+
+TEST_F(FtpTest, RefusedOrDroppedPutFails) {
+  writeFile(temp / "photo.jpg", binaryContent(2 * 1024 * 1024));
+  auto ftp = connect();
+  servers.configure("ftp_fail_put=1");
+  EXPECT_FALSE(ftp->putFile(temp / "photo.jpg", "quota.jpg"));
+  EXPECT_FALSE(std::filesystem::exists(servers.ftpRoot() / "quota.jpg"));
+
+  servers.configure("ftp_fail_put=0&ftp_drop_put=1");
+  EXPECT_FALSE(ftp->putFile(temp / "photo.jpg", "dropped.jpg"));
+
+  // The same connection logs in again for the next put.
+  servers.configure("ftp_drop_put=0");
+  EXPECT_TRUE(ftp->putFile(temp / "photo.jpg", "again.jpg"));
+  EXPECT_EQ(std::filesystem::file_size(servers.ftpRoot() / "again.jpg"), 2u * 1024 * 1024);
+}
+
+TEST_F(FtpTest, TruncatedOrDiscardedPutFailsWhereServerAnswersSize) {
+  writeFile(temp / "photo.jpg", binaryContent(100 * 1024));
+  auto ftp = connect();
+  servers.configure("ftp_truncate_put=1");
+  EXPECT_FALSE(ftp->putFile(temp / "photo.jpg", "short.jpg"));
+  EXPECT_EQ(countStartingWith(servers.requests(), "FTP SIZE short.jpg"), 1);
+  servers.configure("ftp_truncate_put=0&ftp_discard_put=1");
+  EXPECT_FALSE(ftp->putFile(temp / "photo.jpg", "gone.jpg"));
+
+  // Without SIZE the transfer-complete reply is all there is to go by.
+  servers.configure("ftp_discard_put=0&ftp_no_size=1");
+  EXPECT_TRUE(ftp->putFile(temp / "photo.jpg", "whole.jpg"));
+  EXPECT_EQ(std::filesystem::file_size(servers.ftpRoot() / "whole.jpg"), 100u * 1024);
+}
+
+TEST_F(FtpTest, RefusedLoginFailsEveryOperation) {
+  writeFile(temp / "photo.jpg", "jpeg bytes");
+  servers.configure("ftp_refuse_login=1");
+  auto ftp = connect();
+  EXPECT_FALSE(ftp->setCurrentDirectory("/"));
+  EXPECT_FALSE(ftp->createDirectory("12"));
+  EXPECT_FALSE(ftp->putFile(temp / "photo.jpg", "AB1.jpg"));
+
+  servers.configure("ftp_refuse_login=0");
+  auto wrongPassword = session.connectFtp(servers.ftpHost(), servers.user(), "wrong");
+  EXPECT_FALSE(wrongPassword->putFile(temp / "photo.jpg", "AB1.jpg"));
+  EXPECT_FALSE(std::filesystem::exists(servers.ftpRoot() / "AB1.jpg"));
+}
+
+TEST_F(FtpTest, DeadServersFailWithinTimeouts) {
+  writeFile(temp / "photo.jpg", "jpeg bytes");
+  auto nobody =
+      session.connectFtp("127.0.0.1:" + std::to_string(closedPort()), "kivtest", "secret");
+  EXPECT_FALSE(nobody->setCurrentDirectory("/1"));
+  EXPECT_FALSE(nobody->putFile(temp / "photo.jpg", "AB1.jpg"));
+
+  setTimeoutsForTesting(2s, 2s);
+  servers.configure("ftp_stall=30");
+  auto ftp = connect();
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(ftp->putFile(temp / "photo.jpg", "stalled.jpg"));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+}
+
+TEST_F(FtpTest, LineBreaksAndNulInNamesOrAccountAreRefusedUnsent) {
+  writeFile(temp / "photo.jpg", "jpeg bytes");
+  auto ftp = connect();
+  EXPECT_FALSE(ftp->putFile(temp / "photo.jpg", "A1.jpg\r\nDELE x.jpg"));
+  EXPECT_FALSE(ftp->putFile(temp / "photo.jpg", "A\n1.jpg"));
+  EXPECT_FALSE(ftp->putFile(temp / "photo.jpg", std::string("A\0001.jpg", 7)));
+  EXPECT_FALSE(ftp->putFile(temp / "photo.jpg", ""));
+  EXPECT_FALSE(ftp->setCurrentDirectory("/1\r\nMKD 2"));
+  EXPECT_FALSE(ftp->createDirectory("2\nDELE x"));
+  auto injected = session.connectFtp(servers.ftpHost(), servers.user() + "\r\nMKD 3",
+                                     servers.password());
+  EXPECT_FALSE(injected->putFile(temp / "photo.jpg", "A1.jpg"));
+  auto badHost = session.connectFtp("evil@127.0.0.1/x", servers.user(), servers.password());
+  EXPECT_FALSE(badHost->putFile(temp / "photo.jpg", "A1.jpg"));
+
+  EXPECT_TRUE(servers.requests().empty());
+}
+
+TEST_F(FtpTest, MissingLocalFileFailsWithoutTransfer) {
+  auto ftp = connect();
+  EXPECT_FALSE(ftp->putFile(temp / "absent.jpg", "A1.jpg"));
+  EXPECT_EQ(countStartingWith(servers.requests(), "FTP STOR"), 0);
+}
+
+}  // namespace
+}  // namespace kiv::net
