@@ -1,0 +1,115 @@
+// Reduction of one camera photo to fit the control's default box, in process.
+//
+//   reduce_bench --make-photo FILE WIDTH HEIGHT   writes a photo-like test JPEG
+//   reduce_bench --once PHOTO OUT                 one reduction, then exit
+//   KIV_BENCH_PHOTO=PHOTO reduce_bench [benchmark flags]
+#include <platform/imaging/imaging.hpp>
+
+#include <benchmark/benchmark.h>
+#include <vips/vips8>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr std::int16_t BoxWidth = 170;
+constexpr std::int16_t BoxHeight = 226;
+
+std::int16_t narrow(double value) {
+  const double rounded = std::nearbyint(value);
+  if (rounded < std::numeric_limits<std::int16_t>::min() || rounded > std::numeric_limits<std::int16_t>::max())
+    throw std::overflow_error("size out of 16-bit range");
+  return static_cast<std::int16_t>(rounded);
+}
+
+// The control's fitting rules: width first, then height against what is left.
+void reduce(const std::string& photo, const std::string& out) {
+  kiv::imaging::ImageEditor editor;
+  editor.LoadPicture(photo);
+  std::int16_t height = narrow(editor.PictureHeight());
+  std::int16_t width = narrow(editor.PictureWidth());
+  if (width > BoxWidth) {
+    editor.ResizePicture(BoxWidth, narrow(static_cast<double>(BoxWidth) / width * height));
+    height = narrow(editor.PictureHeight());
+    width = narrow(editor.PictureWidth());
+  }
+  if (height > BoxHeight) editor.ResizePicture(narrow(static_cast<double>(BoxHeight) / height * width), BoxHeight);
+  editor.SavePicture(out);
+}
+
+// Smooth shading with fine grain and some edges, so the JPEG has about the
+// entropy (and file size) of a real camera photo rather than of a flat gradient.
+void makePhoto(const std::string& file, int width, int height) {
+  using vips::VImage;
+  if (VIPS_INIT("reduce_bench") != 0) throw std::runtime_error("libvips did not start");
+  VImage xy = VImage::xyz(width, height);
+  VImage shade = xy[0] * (200.0 / width) + xy[1] * (55.0 / height);
+  VImage ripples = ((xy[0] * 0.02).sin() * (xy[1] * 0.013).cos()) * 40.0;
+  VImage red = shade + ripples + VImage::gaussnoise(width, height, VImage::option()->set("sigma", 9.0));
+  VImage green = shade * 0.8 - ripples + VImage::gaussnoise(width, height, VImage::option()->set("sigma", 9.0));
+  VImage blue = (255.0 - shade) + VImage::gaussnoise(width, height, VImage::option()->set("sigma", 9.0));
+  VImage photo = red.bandjoin(green).bandjoin(blue).cast(VIPS_FORMAT_UCHAR).copy(
+      VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
+  photo.set("exif-ifd0-Make", "BenchCam");
+  photo.set("exif-ifd0-Model", "24MP");
+  photo.set(VIPS_META_ORIENTATION, 1);
+  photo.jpegsave(file.c_str(), VImage::option()->set("Q", 92));
+}
+
+std::string benchPhoto() {
+  const char* photo = std::getenv("KIV_BENCH_PHOTO");
+  if (!photo || !*photo) throw std::runtime_error("set KIV_BENCH_PHOTO to the photo to reduce");
+  return photo;
+}
+
+void BM_ReduceCameraPhotoToFit(benchmark::State& state) {
+  const std::string photo = benchPhoto();
+  const std::string out = (std::filesystem::temp_directory_path() / "kiv-reduce-bench.jpg").string();
+  for (auto _ : state) reduce(photo, out);
+  std::filesystem::remove(out);
+}
+BENCHMARK(BM_ReduceCameraPhotoToFit)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1)
+    ->Repetitions(5)
+    ->ComputeStatistics("min", [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); })
+    ->ReportAggregatesOnly(true);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    if (argc == 5 && std::strcmp(argv[1], "--make-photo") == 0) {
+      makePhoto(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
+      return 0;
+    }
+    if (argc == 4 && std::strcmp(argv[1], "--once") == 0) {
+      reduce(argv[2], argv[3]);
+      return 0;
+    }
+    const std::string photo = benchPhoto();
+    // Starts the imaging library and warms the file cache outside the timings.
+    const std::string warm = (std::filesystem::temp_directory_path() / "kiv-reduce-warm.jpg").string();
+    reduce(photo, warm);
+    std::filesystem::remove(warm);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "reduce_bench: %s\n", e.what());
+    return 1;
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
