@@ -1,0 +1,169 @@
+#include "support/control_fixture.hpp"
+#include "support/photos.hpp"
+
+#include <platform/internet/internet.hpp>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace kiv {
+namespace {
+
+using test::filesUnder;
+using test::pictureSize;
+
+const char* const kCommunicationError =
+    "There has been a communication error during the transfer of the images to server. Please try again.";
+
+struct TransferTest : ::testing::Test {
+  test::DealerServers servers;
+  test::ControlUnderTest f;
+  std::string photo = f.photo("IMG_0001.JPG");
+
+  void SetUp() override {
+    f.useServers(servers);
+    f.upload.VehicleID("77");
+    f.upload.CompanyID("12");
+    test::writeJpeg(photo, 640, 480);
+  }
+
+  std::vector<std::string> webRequests(const std::string& path) const {
+    std::vector<std::string> found;
+    for (const std::string& line : servers.requests()) {
+      if (line.rfind("WEB GET " + path, 0) == 0) found.push_back(line);
+    }
+    return found;
+  }
+
+  void expectOneCommunicationError() const {
+    ASSERT_EQ(f.site.messages.size(), 1u);
+    EXPECT_EQ(f.site.messages[0].prompt, kCommunicationError);
+    EXPECT_EQ(f.site.messages[0].title, "TREMONA");
+    EXPECT_EQ(f.site.messages[0].buttons, 0);
+  }
+};
+
+TEST_F(TransferTest, StoresTheReducedPhotoInTheCompanyFolderUnderItsRemoteName) {
+  const std::string original = test::readFile(photo);
+  std::string sFileName = photo;
+  f.upload.surface().MousePointer = host::pointer::Hourglass;
+  EXPECT_TRUE(f.upload.kivFTPUpload(sFileName));
+
+  EXPECT_EQ(sFileName, photo);
+  EXPECT_EQ(f.upload.strHTML, "1|V77_|P");
+  EXPECT_EQ(filesUnder(servers.ftpRoot()), (std::set<std::string>{"12/V77_P1.jpg"}));
+  EXPECT_EQ(pictureSize(servers.ftpRoot() / "12/V77_P1.jpg"), (std::pair{170, 128}));
+  EXPECT_EQ(test::readFile(photo), original) << "the local photo is never changed";
+  EXPECT_EQ(f.upload.Label2.Caption, "Uploading photo");
+  EXPECT_EQ(f.upload.surface().MousePointer, host::pointer::Default);
+  EXPECT_TRUE(f.site.messages.empty());
+  EXPECT_TRUE(webRequests("/RLQNew").empty()) << "no notification without Prefered";
+
+  const auto photoRequests = webRequests("/capture/VBstorePhoto.asp?VID=77");
+  ASSERT_EQ(photoRequests.size(), 1u);
+  EXPECT_NE(photoRequests[0].find("agent=KIV"), std::string::npos) << photoRequests[0];
+
+  // A second time is a new photo: the web server is asked afresh; the folder exists now.
+  EXPECT_TRUE(f.upload.kivFTPUpload(sFileName));
+  EXPECT_EQ(filesUnder(servers.ftpRoot()), (std::set<std::string>{"12/V77_P1.jpg", "12/V77_P2.jpg"}));
+  const auto log = servers.requests();
+  EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& l) { return l.rfind("FTP MKD", 0) == 0; }), 1);
+}
+
+TEST_F(TransferTest, NotifiesThePrimaryFlagOnlyWhenPrefered) {
+  f.upload.Prefered(true);
+  std::string sFileName = photo;
+  EXPECT_TRUE(f.upload.kivFTPUpload(sFileName));
+  f.upload.Primary(true);
+  EXPECT_TRUE(f.upload.kivFTPUpload(sFileName));
+  const auto notes = webRequests("/RLQNew/Web/Photo/PhotoSetWebPrimary.aspx");
+  ASSERT_EQ(notes.size(), 2u);
+  EXPECT_NE(notes[0].find("PhotoSetWebPrimary.aspx?VID=77&CID=12&Primary=0&PID=1 "), std::string::npos) << notes[0];
+  EXPECT_NE(notes[1].find("PhotoSetWebPrimary.aspx?VID=77&CID=12&Primary=1&PID=2 "), std::string::npos) << notes[1];
+
+  // A failing notification does not undo a stored photo.
+  servers.configure("primary_status=500");
+  EXPECT_TRUE(f.upload.kivFTPUpload(sFileName));
+  EXPECT_TRUE(f.site.messages.empty());
+}
+
+TEST_F(TransferTest, LongAnswersAreGatheredWhole) {
+  servers.configure("answer=long&size=5000");
+  std::string sFileName = photo;
+  EXPECT_TRUE(f.upload.kivFTPUpload(sFileName));
+  EXPECT_EQ(f.upload.strHTML.size(), 5000u);
+  EXPECT_EQ(f.upload.strHTML.substr(0, 9), "1|V77_|P|");
+}
+
+TEST_F(TransferTest, AFailedPutReportsOnceAndLeavesThePhotoWhole) {
+  const std::string original = test::readFile(photo);
+  f.upload.Prefered(true);
+  for (const char* fault : {"ftp_fail_put=1", "ftp_truncate_put=1", "ftp_refuse_login=1", "ftp_drop_put=1"}) {
+    SCOPED_TRACE(fault);
+    f.useServers(servers);
+    f.site.messages.clear();
+    servers.configure(fault);
+    std::string sFileName = photo;
+    EXPECT_FALSE(f.upload.kivFTPUpload(sFileName));
+    expectOneCommunicationError();
+    EXPECT_EQ(test::readFile(photo), original);
+    EXPECT_TRUE(webRequests("/RLQNew").empty()) << "no notification for an unsent photo";
+  }
+}
+
+TEST_F(TransferTest, AFolderThatCannotBeMadeSendsToTheLoginFolder) {
+  servers.configure("ftp_refuse_folders=1");
+  std::string sFileName = photo;
+  EXPECT_TRUE(f.upload.kivFTPUpload(sFileName));
+  EXPECT_EQ(filesUnder(servers.ftpRoot()), (std::set<std::string>{"V77_P1.jpg"}));
+}
+
+TEST_F(TransferTest, UnusableAnswersEndTheTransferBeforeAnythingIsSent) {
+  for (const char* fault : {"status=500", "answer=few", "answer=nonnumeric", "answer=linebreak", "answer=huge",
+                            "answer=garbage", "web_down=1"}) {
+    SCOPED_TRACE(fault);
+    f.useServers(servers);
+    f.site.messages.clear();
+    f.upload.Label2.Caption = "before";
+    servers.configure(fault);
+    std::string sFileName = photo;
+    EXPECT_FALSE(f.upload.kivFTPUpload(sFileName));
+    expectOneCommunicationError();
+    EXPECT_EQ(f.upload.Label2.Caption, "before") << "nothing was resized";
+    for (const std::string& line : servers.requests()) EXPECT_EQ(line.rfind("FTP", 0), std::string::npos) << line;
+  }
+  f.useServers(servers);
+  f.upload.KIVWEB("http://127.0.0.1:1");
+  std::string sFileName = photo;
+  EXPECT_FALSE(f.upload.kivFTPUpload(sFileName));
+}
+
+TEST_F(TransferTest, AFailedReductionSendsThePhotoUnchanged) {
+  std::string text = f.photo("clip.mpeg");
+  test::writeFile(text, "not really a picture");
+  EXPECT_TRUE(f.upload.kivFTPUpload(text));
+  EXPECT_EQ(f.upload.Label2.Caption, "Resize Failed. Uploading Image");
+  EXPECT_EQ(test::readFile(servers.ftpRoot() / "12/V77_P1.jpg"), "not really a picture");
+}
+
+TEST_F(TransferTest, AMissingPhotoIsAFailedTransfer) {
+  std::string missing = f.photo("gone.jpg");
+  EXPECT_FALSE(f.upload.kivFTPUpload(missing));
+  expectOneCommunicationError();
+  EXPECT_TRUE(filesUnder(servers.ftpRoot()).empty());
+}
+
+TEST_F(TransferTest, AStalledServerIsAbandonedAfterTheIdleTimeOut) {
+  net::setTimeoutsForTesting(std::chrono::seconds(2), std::chrono::seconds(2));
+  servers.configure("ftp_stall=6");
+  std::string sFileName = photo;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(f.upload.kivFTPUpload(sFileName));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(6));
+  expectOneCommunicationError();
+  net::setTimeoutsForTesting(net::kConnectTimeout, net::kIdleTimeout);
+}
+
+}  // namespace
+}  // namespace kiv
