@@ -54,7 +54,10 @@ class TempFile {
  public:
   explicit TempFile(const std::filesystem::path& target) {
     const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
-    name_ = (folder / ("." + target.filename().string() + ".kiv-XXXXXX")).string();
+    std::string leaf = ".";
+    leaf += target.filename().string();
+    leaf += ".kiv-XXXXXX";
+    name_ = (folder / leaf).string();
     fd_ = ::mkstemp(name_.data());
     if (fd_ < 0) throwSaveError(errno, target.string());
   }
@@ -147,11 +150,13 @@ void ImageEditor::SavePicture(const std::string& path) {
   detail::vipsCall(errc::InvalidPicture, "Cannot render " + source_, [&] {
     using vips::VImage;
     // Rendering from the file lets the JPEG decoder shrink while decoding; the
-    // rest of the way is one high-quality resample to the exact size.
+    // rest of the way is one high-quality resample to the exact size. A photo cut
+    // short fails here rather than being saved with its missing part filled in.
     VImage picture = VImage::thumbnail(source_.c_str(), width_,
                                        VImage::option()
                                            ->set("height", height_)
-                                           ->set("size", VIPS_SIZE_FORCE))
+                                           ->set("size", VIPS_SIZE_FORCE)
+                                           ->set("fail_on", VIPS_FAIL_ON_TRUNCATED))
                          .copy();
     picture.set(VIPS_META_ORIENTATION, 1);
     picture.write_to_buffer(".jpg", &bytes, &size, VImage::option()->set("Q", JpegQuality));

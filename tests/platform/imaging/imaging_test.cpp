@@ -223,6 +223,22 @@ TEST(ImageEditorTest, FailedSaveLeavesTheOldFileAndNoTemporaryFile) {
   }
 }
 
+TEST(ImageEditorTest, PhotoCutShortIsNotSavedAsIfWhole) {
+  TempDir dir;
+  const fs::path photo = dir / "cut.jpg";
+  test::writeJpeg(photo, 640, 480);
+  const std::string whole = test::readFile(photo);
+  test::writeFile(photo, whole.substr(0, whole.size() / 2));
+  const std::string cut = test::readFile(photo);
+
+  ImageEditor editor;
+  editor.LoadPicture(photo.string());
+  editor.ResizePicture(170, 128);
+  errorOf(errc::InvalidPicture, [&] { editor.SavePicture(photo.string()); });
+  EXPECT_EQ(test::readFile(photo), cut);
+  EXPECT_GT(LoadDisplayPicture(photo.string())->bitmap().width, 0) << "still shown, as far as it goes";
+}
+
 TEST(DisplayPictureTest, DecodesSmallUprightRgba) {
   TempDir dir;
   test::writeJpeg(dir / "big.jpg", 2000, 1500);
