@@ -1,0 +1,41 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kiv::cli {
+
+// A command line that cannot be run as given (exit status 2).
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+enum class Action { None, List, UploadAll, UploadSelected };
+
+struct Options {
+  std::optional<std::filesystem::path> propertiesFile;
+  std::optional<std::filesystem::path> passwordFile;
+  // Property name and value, in command-line order.
+  std::vector<std::pair<std::string, std::string>> settings;
+  bool save = false;
+  bool quiet = false;
+  bool help = false;
+  bool version = false;
+  Action action = Action::None;
+  std::vector<int> selection;  // photo numbers counted from 1, ascending, no repeats
+};
+
+// Throws UsageError naming what is wrong.
+Options parseOptions(const std::vector<std::string>& arguments);
+
+// "3,1,5-7" -> {1, 3, 5, 6, 7}.
+std::vector<int> parseSelection(const std::string& text);
+
+extern const char* const HelpText;
+
+}  // namespace kiv::cli
