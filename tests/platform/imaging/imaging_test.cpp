@@ -245,7 +245,8 @@ TEST(DisplayPictureTest, DecodesSmallUprightRgba) {
   test::writeJpeg(dir / "turned.jpg", 800, 600, 8);
   test::writeBmp(dir / "small.bmp", 120, 90);
 
-  const host::Bitmap& big = LoadDisplayPicture((dir / "big.jpg").string())->bitmap();
+  const host::PictureRef bigPicture = LoadDisplayPicture((dir / "big.jpg").string());
+  const host::Bitmap& big = bigPicture->bitmap();
   EXPECT_EQ(big.width, 360);
   EXPECT_EQ(big.height, 270);
   EXPECT_EQ(big.rgba.size(), 360u * 270u * 4u);
