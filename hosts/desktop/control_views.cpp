@@ -1,0 +1,221 @@
+#include "control_views.hpp"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QSignalBlocker>
+#include <QStyleOptionFocusRect>
+
+#include <cmath>
+
+namespace kiv::desktop {
+
+QColor oleColor(host::OleColor color, const QPalette& palette) {
+  if (color & 0x80000000u) {
+    switch (color & 0xFF) {
+      case 0x05: return palette.color(QPalette::Base);
+      case 0x08: return palette.color(QPalette::Text);
+      case 0x0F: return palette.color(QPalette::Button);
+      case 0x12: return palette.color(QPalette::ButtonText);
+      default: return palette.color(QPalette::Window);
+    }
+  }
+  return QColor(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF);
+}
+
+QImage pictureImage(const host::PictureRef& picture) {
+  if (!picture) return {};
+  const host::Bitmap& bitmap = picture->bitmap();
+  if (bitmap.width <= 0 || bitmap.height <= 0) return {};
+  // The picture is immutable and outlives the image: the views keep the state
+  // (and with it the PictureRef) that the image was made from.
+  return QImage(bitmap.rgba.data(), bitmap.width, bitmap.height, bitmap.width * 4, QImage::Format_RGBA8888);
+}
+
+QString accessibleNameFor(const ControlState& state) {
+  const QString number = QString::number(state.index + 1);
+  if (state.name == "Image2") return QStringLiteral("Photo %1").arg(number);
+  if (state.name == "chkSelect") return QStringLiteral("Select photo %1").arg(number);
+  if (state.name == "imgZoom") return QStringLiteral("Enlarged photo");
+  if (state.name == "imgCancel") return QStringLiteral("Cancel");
+  if (state.name == "imgUploadAll") return QStringLiteral("Upload All");
+  if (state.name == "imgSelectedPhotos") return QStringLiteral("Upload Selected Photos");
+  if (state.name == "VScroll1") return QStringLiteral("Scroll photos");
+  if (state.name == "Frame1") return QStringLiteral("Photos");
+  if (!state.caption.empty()) return QString::fromStdString(state.caption);
+  return QString::fromStdString(state.key());
+}
+
+void ControlView::apply(const ControlState& state, ViewEvents& events) {
+  state_ = state;
+  QWidget* w = widget();
+  const auto& g = state.geometry;
+  const int left = static_cast<int>(std::lround(g.left));
+  const int top = static_cast<int>(std::lround(g.top));
+  w->setGeometry(left, top, static_cast<int>(std::lround(g.left + g.width)) - left,
+                 static_cast<int>(std::lround(g.top + g.height)) - top);
+  w->setEnabled(state.enabled);
+  w->setAccessibleName(accessibleNameFor(state));
+  if (state.mousePointer == host::pointer::Default) w->unsetCursor();
+  else w->setCursor(events.cursorFor(state.mousePointer));
+  w->setVisible(state.visible);
+  w->update();
+}
+
+namespace {
+
+class LabelView final : public QWidget, public ControlView {
+ public:
+  explicit LabelView(QWidget* parent) : QWidget(parent) {}
+  QWidget* widget() override { return this; }
+  void apply(const ControlState& state, ViewEvents& events) override {
+    ControlView::apply(state, events);
+    setToolTip({});
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    painter.setPen(oleColor(state_.foreColor, palette()));
+    painter.drawText(rect(), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
+                     QString::fromStdString(state_.caption));
+  }
+};
+
+class ImageView final : public QWidget, public ControlView {
+ public:
+  explicit ImageView(QWidget* parent, ViewEvents& events) : QWidget(parent), events_(events) {}
+  QWidget* widget() override { return this; }
+  void apply(const ControlState& state, ViewEvents& events) override {
+    if (state.picture != state_.picture) image_ = pictureImage(state.picture);
+    ControlView::apply(state, events);
+    setFocusPolicy(events.clickable(state.name) ? Qt::StrongFocus : Qt::NoFocus);
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    if (!image_.isNull()) {
+      painter.setRenderHint(QPainter::SmoothPixmapTransform);
+      painter.drawImage(QRectF(rect()), image_);
+    }
+    if (hasFocus()) {
+      QStyleOptionFocusRect option;
+      option.initFrom(this);
+      style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+    }
+  }
+  void mousePressEvent(QMouseEvent* event) override {
+    pressed_ = event->button() == Qt::LeftButton;
+  }
+  void mouseReleaseEvent(QMouseEvent* event) override {
+    if (pressed_ && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+      click();
+    pressed_ = false;
+  }
+  void keyPressEvent(QKeyEvent* event) override {
+    switch (event->key()) {
+      case Qt::Key_Return:
+      case Qt::Key_Enter:
+      case Qt::Key_Space:
+        click();
+        break;
+      default:
+        QWidget::keyPressEvent(event);
+    }
+  }
+
+ private:
+  void click() {
+    if (events_.clickable(state_.name)) events_.clicked(state_.name, state_.index);
+  }
+
+  ViewEvents& events_;
+  QImage image_;
+  bool pressed_ = false;
+};
+
+class FrameView final : public QWidget, public ControlView {
+ public:
+  explicit FrameView(QWidget* parent) : QWidget(parent) {}
+  QWidget* widget() override { return this; }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    painter.fillRect(rect(), oleColor(state_.backColor, palette()));
+    // An etched border, as a frame without caption has.
+    painter.setPen(palette().color(QPalette::Mid));
+    painter.drawRect(rect().adjusted(0, 0, -2, -2));
+    painter.setPen(palette().color(QPalette::Light));
+    painter.drawRect(rect().adjusted(1, 1, -1, -1));
+  }
+};
+
+class CheckBoxView final : public QCheckBox, public ControlView {
+ public:
+  CheckBoxView(QWidget* parent, ViewEvents& events) : QCheckBox(parent) {
+    setTristate(false);
+    setAutoFillBackground(true);
+    connect(this, &QCheckBox::clicked, this, [this, &events](bool checked) {
+      events.ticked(state_.name, state_.index, checked ? 1 : 0);
+    });
+  }
+  QWidget* widget() override { return this; }
+  void apply(const ControlState& state, ViewEvents& events) override {
+    {
+      QSignalBlocker blocker(this);
+      setText(QString::fromStdString(state.caption));
+      setCheckState(state.value == 1 ? Qt::Checked : state.value == 2 ? Qt::PartiallyChecked : Qt::Unchecked);
+      QPalette colours = palette();
+      colours.setColor(QPalette::Window, oleColor(state.backColor, palette()));
+      colours.setColor(QPalette::WindowText, oleColor(state.foreColor, palette()));
+      setPalette(colours);
+    }
+    ControlView::apply(state, events);
+    setFocusPolicy(Qt::StrongFocus);
+  }
+};
+
+class ScrollBarView final : public QScrollBar, public ControlView {
+ public:
+  ScrollBarView(QWidget* parent, ViewEvents& events) : QScrollBar(Qt::Vertical, parent) {
+    connect(this, &QScrollBar::sliderMoved, this,
+            [this, &events](int value) { events.scrolled(state_.name, value, false); });
+    connect(this, &QScrollBar::sliderReleased, this,
+            [this, &events] { events.scrolled(state_.name, value(), true); });
+    connect(this, &QScrollBar::valueChanged, this, [this, &events](int value) {
+      if (!isSliderDown()) events.scrolled(state_.name, value, true);
+    });
+  }
+  QWidget* widget() override { return this; }
+  void apply(const ControlState& state, ViewEvents& events) override {
+    {
+      QSignalBlocker blocker(this);
+      setRange(state.min, state.max);
+      setSingleStep(state.smallChange);
+      setPageStep(state.largeChange);
+      // Never pull the thumb from under the user's hand.
+      if (!isSliderDown()) setValue(state.value);
+    }
+    ControlView::apply(state, events);
+    setFocusPolicy(Qt::StrongFocus);
+  }
+};
+
+}  // namespace
+
+ControlView* makeView(const ControlState& state, QWidget* parent, ViewEvents& events) {
+  ControlView* view = nullptr;
+  switch (state.kind) {
+    case host::ControlKind::Label: view = new LabelView(parent); break;
+    case host::ControlKind::Image: view = new ImageView(parent, events); break;
+    case host::ControlKind::Frame: view = new FrameView(parent); break;
+    case host::ControlKind::CheckBox: view = new CheckBoxView(parent, events); break;
+    case host::ControlKind::VScrollBar: view = new ScrollBarView(parent, events); break;
+  }
+  view->widget()->setObjectName(QString::fromStdString(state.key()));
+  return view;
+}
+
+}  // namespace kiv::desktop

@@ -1,0 +1,33 @@
+// kivphoto-desktop: the photo-upload control in a desktop window.
+#include "options.hpp"
+#include "window.hpp"
+
+#include <QApplication>
+#include <QIcon>
+
+#include <cstdio>
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("kivphoto-desktop");
+  QApplication::setWindowIcon(QIcon::fromTheme("kivphoto-desktop"));
+
+  std::vector<std::string> args;
+  for (const QString& arg : QApplication::arguments().mid(1)) args.push_back(arg.toStdString());
+  kiv::desktop::Options options;
+  try {
+    options = kiv::desktop::parseCommandLine(args, std::getenv("KIV_FTP_PASSWORD"));
+  } catch (const kiv::desktop::UsageError& error) {
+    std::fprintf(stderr, "kivphoto-desktop: %s\n%s", error.what(), kiv::desktop::usage().c_str());
+    return 2;
+  }
+  if (options.help) {
+    std::fputs(kiv::desktop::usage().c_str(), stdout);
+    return 0;
+  }
+
+  kiv::desktop::Window window(std::move(options));
+  window.show();
+  return QApplication::exec();
+}
