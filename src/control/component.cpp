@@ -1,0 +1,468 @@
+// The component boundary: the four library entry points, the per-user registry,
+// the class object and the C face of an Upload control. Every function here
+// catches everything; a C caller only ever sees a status.
+#include <control/dispatch.hpp>
+#include <control/kivphotoupload.h>
+#include <control/typelib.hpp>
+#include <control/upload.hpp>
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <new>
+#include <sstream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+static_assert(kiv::typelib::kClassId == KIV_CLSID_UPLOAD);
+static_assert(kiv::typelib::kLibraryId == KIV_LIBID);
+static_assert(kiv::typelib::kInterfaceId == KIV_IID_UPLOAD);
+static_assert(kiv::typelib::kEventInterfaceId == KIV_DIID_UPLOAD_EVENTS);
+static_assert(kiv::typelib::kName == KIV_TYPELIB_NAME);
+static_assert(kiv::typelib::kVersion == KIV_TYPELIB_VERSION);
+static_assert(kiv::typelib::kLocale == KIV_TYPELIB_LOCALE);
+static_assert(kiv::typelib::kFileVersion == KIV_FILE_VERSION);
+static_assert(kiv::typelib::dispid::Prefered == KIV_DISPID_PREFERED);
+static_assert(kiv::typelib::dispid::CloseApp == KIV_DISPID_CLOSEAPP);
+
+namespace kiv::component {
+namespace {
+
+using host::Variant;
+namespace stdfs = std::filesystem;
+
+// Objects handed out (controls and class-object references) and server locks.
+std::atomic<long> gLiveObjects{0};
+std::atomic<long> gServerLocks{0};
+
+bool sameText(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+// The one place where C++ failures become statuses.
+template <typename Fn>
+kiv_status guarded(std::string* message, Fn&& fn) noexcept {
+  auto note = [&](const char* what) noexcept {
+    if (message == nullptr) return;
+    try {
+      *message = what;
+    } catch (...) {
+      message->clear();
+    }
+  };
+  try {
+    return fn();
+  } catch (const Error& e) {
+    note(e.what());
+    return KIV_CONTROL_ERROR(e.number() & 0xFFFF);
+  } catch (const std::bad_alloc&) {
+    note("out of memory");
+    return KIV_E_OUTOFMEMORY;
+  } catch (const std::exception& e) {
+    note(e.what());
+    return KIV_E_FAIL;
+  } catch (...) {
+    note("unknown failure");
+    return KIV_E_FAIL;
+  }
+}
+
+// ---- values ----------------------------------------------------------------
+
+char* copyText(const std::string& text) {
+  char* copy = static_cast<char*>(std::malloc(text.size() + 1));
+  if (copy == nullptr) throw std::bad_alloc();
+  std::memcpy(copy, text.c_str(), text.size() + 1);
+  return copy;
+}
+
+Variant fromC(const kiv_variant& v) {
+  switch (v.vt) {
+    case KIV_VT_EMPTY: return Variant();
+    case KIV_VT_I2: return Variant(v.u.i2);
+    case KIV_VT_I4: return Variant(v.u.i4);
+    case KIV_VT_R8: return Variant(v.u.r8);
+    case KIV_VT_BOOL: return Variant(v.u.boolean != 0);
+    case KIV_VT_STR: return Variant(std::string(v.u.str != nullptr ? v.u.str : ""));
+    case KIV_VT_STR_ARRAY: {
+      if (v.u.array.count > 0 && v.u.array.items == nullptr) throw std::invalid_argument("array without items");
+      Variant::Array items;
+      items.reserve(v.u.array.count);
+      for (std::size_t i = 0; i < v.u.array.count; ++i)
+        items.emplace_back(v.u.array.items[i] != nullptr ? v.u.array.items[i] : "");
+      return Variant(std::move(items));
+    }
+    default: throw std::invalid_argument("unknown variant type " + std::to_string(v.vt));
+  }
+}
+
+// Builds the C value completely before touching out, so a failure leaves out as it was.
+void toC(const Variant& value, kiv_variant& out) {
+  kiv_variant made;
+  kiv_variant_init(&made);
+  switch (value.kind()) {
+    case Variant::Kind::Empty: break;
+    case Variant::Kind::Int16: made.vt = KIV_VT_I2; made.u.i2 = value.toInt16(); break;
+    case Variant::Kind::Int32: made.vt = KIV_VT_I4; made.u.i4 = value.toInt32(); break;
+    case Variant::Kind::Double: made.vt = KIV_VT_R8; made.u.r8 = value.toDouble(); break;
+    case Variant::Kind::Bool: made.vt = KIV_VT_BOOL; made.u.boolean = value.toBool() ? -1 : 0; break;
+    case Variant::Kind::String: made.u.str = copyText(value.toString()); made.vt = KIV_VT_STR; break;
+    case Variant::Kind::Array: {
+      const Variant::Array& items = value.array();
+      made.vt = KIV_VT_STR_ARRAY;
+      made.u.array.items = static_cast<char**>(std::calloc(items.size() + 1, sizeof(char*)));
+      if (made.u.array.items == nullptr) throw std::bad_alloc();
+      try {
+        for (const std::string& item : items) {
+          made.u.array.items[made.u.array.count] = copyText(item);
+          ++made.u.array.count;
+        }
+      } catch (...) {
+        kiv_variant_clear(&made);
+        throw;
+      }
+      break;
+    }
+  }
+  kiv_variant_clear(&out);
+  out = made;
+}
+
+// ---- the site --------------------------------------------------------------
+
+class CallbackSite final : public host::Site {
+ public:
+  explicit CallbackSite(const kiv_site* site) {
+    if (site != nullptr) c_ = *site;
+  }
+  void Refresh() override {
+    if (c_.repaint) c_.repaint(c_.user);
+  }
+  void PropertyChanged(std::string_view name) override {
+    if (!c_.property_changed) return;
+    kiv_status status = c_.property_changed(c_.user, std::string(name).c_str());
+    if (status == KIV_S_OK) return;
+    if ((status & 0xFFFF0000u) == 0x800A0000u)
+      throw Error(static_cast<int>(status & 0xFFFFu), "the container refused the change of " + std::string(name));
+    throw Error(errc::InvalidProcedureCall, "the container refused the change of " + std::string(name));
+  }
+  void RaiseEvent(std::string_view name) override {
+    if (!c_.event) return;
+    std::int32_t id = sameText(name, "CloseApp") ? typelib::dispid::CloseApp : 0;
+    c_.event(c_.user, std::string(name).c_str(), id);
+  }
+  std::int16_t MsgBox(std::string_view prompt, std::int16_t buttons, std::string_view title) override {
+    if (!c_.message_box) return 1;
+    return c_.message_box(c_.user, std::string(prompt).c_str(), buttons, std::string(title).c_str());
+  }
+
+ private:
+  kiv_site c_{};
+};
+
+// ---- the control -----------------------------------------------------------
+
+struct UploadObject : kiv_upload {
+  explicit UploadObject(const kiv_site* s);
+  std::atomic<std::uint32_t> refs{1};
+  CallbackSite site;
+  Upload upload;
+  std::string lastError;
+};
+
+UploadObject* self(kiv_upload* p) { return static_cast<UploadObject*>(p); }
+
+std::uint32_t uploadAddRef(kiv_upload* p) {
+  if (p == nullptr) return 0;
+  return ++self(p)->refs;
+}
+
+std::uint32_t uploadRelease(kiv_upload* p) {
+  if (p == nullptr) return 0;
+  std::uint32_t left = --self(p)->refs;
+  if (left == 0) {
+    try {
+      delete self(p);
+    } catch (...) {
+    }
+    --gLiveObjects;
+  }
+  return left;
+}
+
+kiv_status invokeMember(UploadObject* obj, const dispatch::Member* member, std::uint16_t kind,
+                        kiv_variant* args, std::size_t count, kiv_variant* result) {
+  if (member == nullptr) {
+    obj->lastError = "no such member of _Upload";
+    return KIV_DISP_E_UNKNOWNNAME;
+  }
+  if (count > 0 && args == nullptr) return KIV_E_POINTER;
+  dispatch::Kind k;
+  switch (kind) {
+    case KIV_DISPATCH_METHOD | KIV_DISPATCH_GET:
+      k = member->supports(dispatch::Kind::Method) ? dispatch::Kind::Method : dispatch::Kind::Get;
+      break;
+    case KIV_DISPATCH_METHOD: k = dispatch::Kind::Method; break;
+    case KIV_DISPATCH_GET: k = dispatch::Kind::Get; break;
+    case KIV_DISPATCH_LET: k = dispatch::Kind::Let; break;
+    case KIV_DISPATCH_SET: k = dispatch::Kind::Set; break;
+    default: obj->lastError = "invalid invocation kind"; return KIV_E_INVALIDARG;
+  }
+  std::vector<Variant> values;
+  values.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    try {
+      values.push_back(fromC(args[i]));
+    } catch (const std::invalid_argument& e) {
+      obj->lastError = e.what();
+      return KIV_DISP_E_TYPEMISMATCH;
+    }
+  }
+  Variant value;
+  kiv_status status = dispatch::invoke(obj->upload, member->id, k, values, value);
+  if (status != KIV_S_OK) {
+    obj->lastError = dispatch::lastErrorMessage();
+    return status;
+  }
+  if (member->byReference)
+    for (std::size_t i = 0; i < count; ++i) toC(values[i], args[i]);
+  if (result != nullptr) toC(value, *result);
+  return KIV_S_OK;
+}
+
+kiv_status uploadInvoke(kiv_upload* p, std::int32_t dispid, std::uint16_t kind, kiv_variant* args,
+                        std::size_t count, kiv_variant* result) {
+  if (p == nullptr) return KIV_E_POINTER;
+  UploadObject* obj = self(p);
+  return guarded(&obj->lastError, [&] {
+    return invokeMember(obj, dispatch::find(dispid), kind, args, count, result);
+  });
+}
+
+kiv_status uploadInvokeByName(kiv_upload* p, const char* name, std::uint16_t kind, kiv_variant* args,
+                              std::size_t count, kiv_variant* result) {
+  if (p == nullptr || name == nullptr) return KIV_E_POINTER;
+  UploadObject* obj = self(p);
+  return guarded(&obj->lastError, [&] {
+    return invokeMember(obj, dispatch::find(std::string_view(name)), kind, args, count, result);
+  });
+}
+
+kiv_status uploadGetIDOfName(kiv_upload* p, const char* name, std::int32_t* dispid) {
+  if (p == nullptr || name == nullptr || dispid == nullptr) return KIV_E_POINTER;
+  const dispatch::Member* member = dispatch::find(std::string_view(name));
+  if (member == nullptr) return KIV_DISP_E_UNKNOWNNAME;
+  *dispid = member->id;
+  return KIV_S_OK;
+}
+
+kiv_status uploadEvent(kiv_upload* p, const char* name, std::int16_t index) {
+  if (p == nullptr || name == nullptr) return KIV_E_POINTER;
+  UploadObject* obj = self(p);
+  return guarded(&obj->lastError, [&]() -> kiv_status {
+    Upload& u = obj->upload;
+    std::string_view event(name);
+    if (sameText(event, "Initialize")) u.Initialize();
+    else if (sameText(event, "InitProperties")) u.InitProperties();
+    else if (sameText(event, "Show")) u.Show();
+    else if (sameText(event, "imgCancel_Click")) u.imgCancel_Click();
+    else if (sameText(event, "imgUploadAll_Click")) u.imgUploadAll_Click();
+    else if (sameText(event, "imgSelectedPhotos_Click")) u.imgSelectedPhotos_Click();
+    else if (sameText(event, "Image2_Click")) u.Image2_Click(index);
+    else if (sameText(event, "VScroll1_Change")) u.VScroll1_Change();
+    else if (sameText(event, "VScroll1_Scroll")) u.VScroll1_Scroll();
+    else {
+      obj->lastError = std::string("no such event: ") + name;
+      return KIV_DISP_E_UNKNOWNNAME;
+    }
+    return KIV_S_OK;
+  });
+}
+
+const char* uploadLastError(kiv_upload* p) {
+  if (p == nullptr) return "";
+  return self(p)->lastError.c_str();
+}
+
+constexpr kiv_upload_vtbl kUploadVtbl{uploadAddRef,      uploadRelease, uploadInvoke, uploadInvokeByName,
+                                      uploadGetIDOfName, uploadEvent,   uploadLastError};
+
+UploadObject::UploadObject(const kiv_site* s) : kiv_upload{&kUploadVtbl}, site(s), upload(site) {}
+
+// ---- the class object --------------------------------------------------------
+
+std::uint32_t factoryAddRef(kiv_class_factory*) { return static_cast<std::uint32_t>(++gLiveObjects); }
+std::uint32_t factoryRelease(kiv_class_factory*) { return static_cast<std::uint32_t>(--gLiveObjects); }
+
+kiv_status factoryCreateInstance(kiv_class_factory*, const kiv_site* site, kiv_upload** control) {
+  if (control == nullptr) return KIV_E_POINTER;
+  *control = nullptr;
+  return guarded(nullptr, [&] {
+    auto* obj = new UploadObject(site);
+    ++gLiveObjects;
+    *control = obj;
+    return KIV_S_OK;
+  });
+}
+
+kiv_status factoryLockServer(kiv_class_factory*, int lock) {
+  if (lock) ++gServerLocks;
+  else if (gServerLocks > 0) --gServerLocks;
+  return KIV_S_OK;
+}
+
+constexpr kiv_class_factory_vtbl kFactoryVtbl{factoryAddRef, factoryRelease, factoryCreateInstance,
+                                              factoryLockServer};
+kiv_class_factory gFactory{&kFactoryVtbl};
+
+// ---- the registry ------------------------------------------------------------
+
+stdfs::path registryFile() {
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  stdfs::path base;
+  if (xdg != nullptr && *xdg != '\0' && stdfs::path(xdg).is_absolute()) {
+    base = xdg;
+  } else {
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || *home == '\0') {
+      const passwd* pw = getpwuid(getuid());
+      if (pw == nullptr || pw->pw_dir == nullptr) throw std::runtime_error("no home folder for the registry");
+      home = pw->pw_dir;
+    }
+    base = stdfs::path(home) / ".local" / "share";
+  }
+  return base / "kivPhotoUpload" / "registry";
+}
+
+std::string libraryPath() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&DllRegisterServer), &info) == 0 || info.dli_fname == nullptr)
+    throw std::runtime_error("cannot tell where the library was loaded from");
+  std::error_code ec;
+  stdfs::path path = stdfs::canonical(info.dli_fname, ec);
+  std::string text = ec ? std::string(info.dli_fname) : path.string();
+  if (text.find_first_of("\r\n") != std::string::npos)
+    throw std::runtime_error("the library path cannot be recorded: it contains a line break");
+  return text;
+}
+
+std::string sectionHeader() { return "[" + std::string(typelib::kClassId) + "]"; }
+
+std::string record() {
+  std::ostringstream out;
+  out << sectionHeader() << '\n'
+      << "Class=" << typelib::kClassName << '\n'
+      << "ProgID=" << typelib::kProgId << '\n'
+      << "Flags=Control\n"
+      << "Library=" << libraryPath() << '\n'
+      << "LibraryId=" << typelib::kLibraryId << '\n'
+      << "TypeLibrary=" << typelib::kName << '\n'
+      << "TypeLibraryVersion=" << typelib::kVersion << '\n'
+      << "Locale=" << typelib::kLocaleText << '\n'
+      << "FileVersion=" << typelib::kFileVersion << '\n'
+      << "Interface=" << typelib::kInterfaceId << " _Upload\n"
+      << "EventInterface=" << typelib::kEventInterfaceId << " __Upload\n";
+  return out.str();
+}
+
+// The registry's text without this class's record; other records stay as they are.
+std::string withoutOurRecord(const stdfs::path& file) {
+  std::ifstream in(file);
+  if (!in) {
+    if (!stdfs::exists(file)) return "";
+    throw std::runtime_error("cannot read " + file.string());
+  }
+  std::string kept, line;
+  bool skipping = false;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.front() == '[') skipping = sameText(line, sectionHeader());
+    if (!skipping) kept += line + '\n';
+  }
+  if (in.bad()) throw std::runtime_error("cannot read " + file.string());
+  return kept;
+}
+
+// Writes beside the file and renames, so a failure never leaves a half-written registry.
+void replaceFile(const stdfs::path& file, const std::string& text) {
+  stdfs::create_directories(file.parent_path());
+  std::string tmpl = (file.parent_path() / ".registry.XXXXXX").string();
+  int fd = mkstemp(tmpl.data());
+  if (fd < 0) throw std::system_error(errno, std::generic_category(), "cannot create " + tmpl);
+  bool ok = fchmod(fd, 0644) == 0;
+  const char* p = text.data();
+  std::size_t left = text.size();
+  while (ok && left > 0) {
+    ssize_t n = write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) ok = false;
+    else {
+      p += n;
+      left -= static_cast<std::size_t>(n);
+    }
+  }
+  ok = ok && fsync(fd) == 0;
+  ok = (close(fd) == 0) && ok;
+  if (!ok || std::rename(tmpl.c_str(), file.c_str()) != 0) {
+    int err = errno;
+    unlink(tmpl.c_str());
+    throw std::system_error(err, std::generic_category(), "cannot write " + file.string());
+  }
+}
+
+kiv_status registration(bool enter) noexcept {
+  kiv_status status = guarded(nullptr, [&] {
+    stdfs::path file = registryFile();
+    std::string text = withoutOurRecord(file);
+    if (!enter && !stdfs::exists(file)) return KIV_S_OK;
+    if (enter) {
+      if (text.empty()) text = "# kivPhotoUpload per-user component registry\n";
+      text += record();
+    }
+    replaceFile(file, text);
+    return KIV_S_OK;
+  });
+  return status == KIV_S_OK || status == KIV_E_OUTOFMEMORY ? status : KIV_SELFREG_E_CLASS;
+}
+
+}  // namespace
+}  // namespace kiv::component
+
+extern "C" {
+
+KIV_C_EXPORT kiv_status DllRegisterServer(void) { return kiv::component::registration(true); }
+
+KIV_C_EXPORT kiv_status DllUnregisterServer(void) { return kiv::component::registration(false); }
+
+KIV_C_EXPORT kiv_status DllGetClassObject(const char* clsid, const char* iid, void** object) {
+  using kiv::component::sameText;
+  if (object == nullptr) return KIV_E_POINTER;
+  *object = nullptr;
+  if (clsid == nullptr || iid == nullptr) return KIV_E_INVALIDARG;
+  if (!sameText(clsid, KIV_CLSID_UPLOAD)) return KIV_CLASS_E_CLASSNOTAVAILABLE;
+  if (!sameText(iid, KIV_IID_CLASSFACTORY)) return KIV_E_NOINTERFACE;
+  kiv::component::factoryAddRef(&kiv::component::gFactory);
+  *object = &kiv::component::gFactory;
+  return KIV_S_OK;
+}
+
+KIV_C_EXPORT kiv_status DllCanUnloadNow(void) {
+  return kiv::component::gLiveObjects == 0 && kiv::component::gServerLocks == 0 ? KIV_S_OK : KIV_S_FALSE;
+}
+
+}  // extern "C"
