@@ -1,0 +1,295 @@
+#include "window.hpp"
+
+#include <control/upload.hpp>
+
+#include "support/dealer_servers.hpp"
+#include "support/photos.hpp"
+#include "support/temp_dir.hpp"
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QStyleOptionSlider>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <set>
+
+namespace kiv::desktop {
+namespace {
+
+QApplication& application() {
+  static int argc = 1;
+  static char name[] = "desktop_window_test";
+  static char* argv[] = {name, nullptr};
+  // Never destroyed: tearing Qt down after gtest's own teardown is not worth it.
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
+}
+
+std::set<std::string> filesIn(const std::filesystem::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+    if (entry.is_regular_file()) names.insert(std::filesystem::relative(entry.path(), folder).string());
+  }
+  return names;
+}
+
+QRect pixelRect(const host::Control& c, float scale) {
+  auto px = [scale](float v) { return static_cast<int>(std::lround(v / scale)); };
+  return QRect(QPoint(px(c.Left), px(c.Top)), QPoint(px(c.Left + c.Width) - 1, px(c.Top + c.Height) - 1));
+}
+
+struct DesktopWindowTest : ::testing::Test {
+  test::TempDir tmp;
+  std::filesystem::path dock = tmp / "dock";
+  std::vector<std::string> messages;
+
+  void SetUp() override {
+    application();
+    std::filesystem::create_directories(dock);
+  }
+  void photos(int count) {
+    for (int i = 0; i < count; ++i) {
+      char name[32];
+      std::snprintf(name, sizeof name, "IMG_%04d.jpg", i + 1);
+      test::writeJpeg(dock / name, i % 3 == 2 ? 300 : 400, i % 3 == 2 ? 400 : 300);
+    }
+  }
+  std::unique_ptr<Window> open(std::vector<std::string> args = {}) {
+    args.insert(args.begin(), {"--folder", dock.string()});
+    auto window = std::make_unique<Window>(parseCommandLine(args, nullptr));
+    window->messageBox = [this](const QString& prompt, int, const QString&) {
+      messages.push_back(prompt.toStdString());
+      return 1;
+    };
+    window->show();
+    EXPECT_TRUE(window->waitIdle());
+    return window;
+  }
+  static QWidget& view(Window& w, const std::string& key) {
+    QWidget* found = w.view(key);
+    if (!found) throw std::runtime_error("no view " + key);
+    return *found;
+  }
+  static void click(QWidget& widget) {
+    QTest::mouseClick(&widget, Qt::LeftButton, {}, widget.rect().center());
+  }
+  static QRect scrollPart(QScrollBar& bar, QStyle::SubControl part) {
+    QStyleOptionSlider option;
+    option.initFrom(&bar);
+    option.orientation = Qt::Vertical;
+    option.minimum = bar.minimum();
+    option.maximum = bar.maximum();
+    option.sliderPosition = bar.sliderPosition();
+    option.sliderValue = bar.value();
+    option.singleStep = bar.singleStep();
+    option.pageStep = bar.pageStep();
+    option.subControls = QStyle::SC_All;
+    return bar.style()->subControlRect(QStyle::CC_ScrollBar, &option, part, &bar);
+  }
+};
+
+TEST_F(DesktopWindowTest, ShowsTheGalleryWhereTheSurfacePlacesIt) {
+  photos(10);
+  auto w = open();
+  EXPECT_EQ(w->size(), QSize(732, 556));
+  w->runOnControl([&](Upload& u) {
+    ASSERT_EQ(u.Image2.Count(), 10);
+    QWidget& frame = view(*w, "Frame1");
+    EXPECT_EQ(frame.geometry(), pixelRect(u.Frame1, 1));
+    for (std::int16_t i = 0; i < 10; ++i) {
+      QWidget& thumb = view(*w, "Image2[" + std::to_string(i) + "]");
+      QWidget& box = view(*w, "chkSelect[" + std::to_string(i) + "]");
+      EXPECT_EQ(thumb.parentWidget(), &frame);
+      EXPECT_EQ(thumb.geometry(), pixelRect(u.Image2[i], 15)) << i;
+      EXPECT_EQ(box.geometry(), pixelRect(u.chkSelect[i], 15)) << i;
+      EXPECT_EQ(thumb.isVisibleTo(w.get()), u.Image2[i].Visible);
+    }
+    for (const char* name : {"VScroll1", "imgCancel", "imgUploadAll", "imgSelectedPhotos", "Label4", "Label1"}) {
+      EXPECT_TRUE(view(*w, name).isVisibleTo(w.get())) << name;
+    }
+    EXPECT_FALSE(view(*w, "Label5").isVisibleTo(w.get()));
+    EXPECT_EQ(view(*w, "imgSelectedPhotos").geometry(), pixelRect(u.imgSelectedPhotos, 1));
+    EXPECT_EQ(view(*w, "Label1").accessibleName().toStdString(), u.Label1.Caption);
+  });
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(DesktopWindowTest, ClickOnAThumbnailFillsTheEnlargedView) {
+  photos(4);
+  auto w = open();
+  click(view(*w, "Image2[2]"));
+  ASSERT_TRUE(w->waitIdle());
+  QWidget& zoom = view(*w, "imgZoom");
+  EXPECT_EQ(zoom.size(), QSize(180, 120));
+  w->runOnControl([&](Upload& u) { EXPECT_EQ(u.imgZoom.Picture, u.Image2[2].Picture); });
+  QImage shown = zoom.grab().toImage();
+  QColor middle = shown.pixelColor(shown.width() / 2, shown.height() / 2);
+  EXPECT_NE(middle, QColor(Qt::white)) << "the photo is drawn in the view";
+}
+
+TEST_F(DesktopWindowTest, DraggingTheScrollBarMovesTheGridAndArrowsAndTrackStep) {
+  photos(12);
+  auto w = open();
+  auto& bar = static_cast<QScrollBar&>(view(*w, "VScroll1"));
+  ASSERT_TRUE(bar.isVisibleTo(w.get()));
+  EXPECT_EQ(bar.maximum(), 3 * 1455);
+  EXPECT_EQ(bar.singleStep(), 275);
+  EXPECT_EQ(bar.pageStep(), 300);
+  QWidget& firstThumb = view(*w, "Image2[0]");
+  const int homeY = firstThumb.y();
+
+  QPoint grip = scrollPart(bar, QStyle::SC_ScrollBarSlider).center();
+  QTest::mousePress(&bar, Qt::LeftButton, {}, grip);
+  QMouseEvent move(QEvent::MouseMove, QPointF(grip + QPoint(0, 60)), bar.mapToGlobal(QPointF(grip + QPoint(0, 60))),
+                   Qt::NoButton, Qt::LeftButton, {});
+  QApplication::sendEvent(&bar, &move);
+  ASSERT_TRUE(w->waitIdle());
+  const int dragged = bar.value();
+  ASSERT_GT(dragged, 0);
+  EXPECT_LT(firstThumb.y(), homeY) << "the grid follows the thumb while it is dragged";
+  QTest::mouseRelease(&bar, Qt::LeftButton, {}, grip + QPoint(0, 60));
+  ASSERT_TRUE(w->waitIdle());
+  w->runOnControl([&](Upload& u) {
+    EXPECT_EQ(u.VScroll1.Value, dragged);
+    EXPECT_FLOAT_EQ(u.Image2[0].Top, 5.0f - static_cast<float>(dragged));
+    EXPECT_EQ(firstThumb.geometry(), pixelRect(u.Image2[0], 15));
+  });
+
+  bar.setValue(0);
+  ASSERT_TRUE(w->waitIdle());
+  QTest::mouseClick(&bar, Qt::LeftButton, {}, scrollPart(bar, QStyle::SC_ScrollBarAddLine).center());
+  ASSERT_TRUE(w->waitIdle());
+  w->runOnControl([&](Upload& u) { EXPECT_EQ(u.VScroll1.Value, 275); });
+  QRect track = scrollPart(bar, QStyle::SC_ScrollBarAddPage);
+  QTest::mouseClick(&bar, Qt::LeftButton, {}, QPoint(track.center().x(), track.bottom() - 2));
+  ASSERT_TRUE(w->waitIdle());
+  w->runOnControl([&](Upload& u) {
+    EXPECT_EQ(u.VScroll1.Value, 575);
+    EXPECT_FLOAT_EQ(u.chkSelect[0].Top, 1510.0f - 575.0f);
+  });
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(DesktopWindowTest, CancelClosesTheWindowAndLeavesThePhotos) {
+  photos(2);
+  auto w = open();
+  click(view(*w, "imgCancel"));
+  ASSERT_TRUE(w->waitIdle());
+  EXPECT_FALSE(w->isVisible());
+  EXPECT_EQ(filesIn(dock).size(), 2u);
+}
+
+TEST_F(DesktopWindowTest, TickingTwoBoxesAndUploadingSelectedSendsExactlyThoseTwo) {
+  test::DealerServers servers;
+  servers.reset();
+  photos(5);
+  auto w = open({"--vehicle", "41", "--company", "7", "--web", servers.webBase(), "--ftp", servers.ftpHost(),
+                 "--ftp-user", servers.user(), "--set", "KIVPassword=" + servers.password()});
+  click(view(*w, "chkSelect[1]"));
+  click(view(*w, "chkSelect[3]"));
+  ASSERT_TRUE(w->waitIdle());
+  w->runOnControl([&](Upload& u) {
+    EXPECT_EQ(u.chkSelect[1].Value, 1);
+    EXPECT_EQ(u.chkSelect[3].Value, 1);
+    EXPECT_EQ(u.chkSelect[0].Value, 0);
+  });
+  click(view(*w, "imgSelectedPhotos"));
+  ASSERT_TRUE(w->waitIdle());
+  EXPECT_FALSE(w->isVisible());
+  EXPECT_EQ(filesIn(dock), (std::set<std::string>{"IMG_0001.jpg", "IMG_0003.jpg", "IMG_0005.jpg"}));
+  EXPECT_EQ(filesIn(servers.ftpRoot()).size(), 2u);
+  int stores = 0;
+  for (const auto& line : servers.requests()) stores += line.rfind("FTP STOR", 0) == 0;
+  EXPECT_EQ(stores, 2);
+  EXPECT_TRUE(messages.empty()) << messages.front();
+}
+
+TEST_F(DesktopWindowTest, AFailedPutShowsTheMessageWhileTheWindowHoldsTheLastRepaint) {
+  test::DealerServers servers;
+  servers.reset();
+  servers.configure("ftp_fail_put=1");
+  photos(1);
+  auto w = open({"--vehicle", "41", "--company", "7", "--web", servers.webBase(), "--ftp", servers.ftpHost(),
+                 "--ftp-user", servers.user(), "--set", "KIVPassword=" + servers.password()});
+  std::string statusWhileAsked;
+  w->messageBox = [&](const QString& prompt, int, const QString&) {
+    messages.push_back(prompt.toStdString());
+    statusWhileAsked = dynamic_cast<ControlView&>(view(*w, "Label2")).state().caption;
+    EXPECT_TRUE(w->busy());
+    EXPECT_FALSE(w->grab().isNull()) << "the window paints while the control waits";
+    return 1;
+  };
+  click(view(*w, "imgUploadAll"));
+  ASSERT_TRUE(w->waitIdle());
+  servers.configure("ftp_fail_put=0");
+  ASSERT_EQ(messages.size(), 1u);
+  // The status was set but not yet repainted: the window shows the last repaint.
+  EXPECT_EQ(statusWhileAsked, "");
+  EXPECT_EQ(filesIn(dock).size(), 1u) << "a photo that was not sent stays";
+}
+
+TEST_F(DesktopWindowTest, KeyboardFollowsTheTabOrderTicksWithSpaceAndPressesWithEnter) {
+  photos(3);
+  auto w = open();
+  QWidget& box0 = view(*w, "chkSelect[0]");
+  box0.setFocus();
+  QTest::keyClick(&box0, Qt::Key_Space);
+  ASSERT_TRUE(w->waitIdle());
+  w->runOnControl([&](Upload& u) { EXPECT_EQ(u.chkSelect[0].Value, 1); });
+  EXPECT_EQ(box0.nextInFocusChain(), &view(*w, "Image2[1]"));
+  EXPECT_EQ(view(*w, "Image2[1]").nextInFocusChain(), &view(*w, "chkSelect[1]"));
+  EXPECT_EQ(view(*w, "imgSelectedPhotos").nextInFocusChain(), &view(*w, "imgUploadAll"));
+  for (const char* key : {"Image2[0]", "chkSelect[2]", "VScroll1", "imgZoom", "imgCancel", "Frame1"})
+    EXPECT_FALSE(view(*w, key).accessibleName().isEmpty()) << key;
+  QTest::keyClick(&view(*w, "imgCancel"), Qt::Key_Return);
+  ASSERT_TRUE(w->waitIdle());
+  EXPECT_FALSE(w->isVisible());
+}
+
+TEST_F(DesktopWindowTest, PropertiesGoBackToTheirFileOnCloseButAnUnreadableFileIsKept) {
+  auto file = tmp / "control.properties";
+  {
+    auto w = open({"--properties", file.string(), "--vehicle", "77", "--width", "1024"});
+    w->close();
+    ASSERT_TRUE(w->waitIdle());
+  }
+  std::string saved = test::readFile(file);
+  EXPECT_NE(saved.find("VehicleID"), std::string::npos);
+  EXPECT_NE(saved.find("77"), std::string::npos);
+  EXPECT_EQ(std::filesystem::status(file).permissions() & std::filesystem::perms::others_read,
+            std::filesystem::perms::none);
+  {
+    auto w = open({"--properties", file.string()});
+    w->runOnControl([](Upload& u) {
+      EXPECT_EQ(u.VehicleID(), "77");
+      EXPECT_EQ(u.IMAGEWIDTH(), 1024);
+    });
+    w->close();
+  }
+
+  test::writeFile(file, "VehicleID = \"unterminated\n");
+  {
+    auto w = open({"--properties", file.string(), "--vehicle", "5"});
+    EXPECT_EQ(w->errors().size(), 1u);
+    w->close();
+  }
+  EXPECT_EQ(test::readFile(file), "VehicleID = \"unterminated\n");
+}
+
+TEST_F(DesktopWindowTest, ScreenshotOfAGallery) {
+  photos(11);
+  auto w = open();
+  click(view(*w, "Image2[1]"));
+  click(view(*w, "chkSelect[4]"));
+  ASSERT_TRUE(w->waitIdle());
+  QImage shot = w->grab().toImage();
+  EXPECT_EQ(shot.size(), QSize(732, 556) * w->devicePixelRatio());
+  std::filesystem::create_directories(std::filesystem::path(KIV_SCREENSHOT_FILE).parent_path());
+  ASSERT_TRUE(shot.save(KIV_SCREENSHOT_FILE));
+}
+
+}  // namespace
+}  // namespace kiv::desktop
