@@ -143,9 +143,16 @@ int run(const Options& options) {
     return kUsage;
   }
 
+  // The control reports a missing folder as an empty one; for a script that is
+  // a mistyped setting, not a job done.
   const std::string folder = upload.FullPath();
+  if (!std::filesystem::is_directory(folder)) {
+    std::cerr << "kivphoto: FullPath: the photo folder " << folder << " does not exist\n";
+    return kUsage;
+  }
   try {
     upload.Show();
+    site.Refresh();
     std::vector<std::string> photos = waitingPhotos(upload);
 
     if (express) {
@@ -161,6 +168,7 @@ int run(const Options& options) {
     }
     if (options.action == Action::UploadAll) {
       upload.imgUploadAll_Click();
+      site.Refresh();
       site.finishLine();
       return reportOutcome(site, photos, folder);
     }
@@ -178,6 +186,7 @@ int run(const Options& options) {
     for (std::size_t i = 0; i < photos.size(); ++i) upload.chkSelect[static_cast<std::int16_t>(i)].Value = 0;
     for (int number : options.selection) upload.chkSelect[static_cast<std::int16_t>(number - 1)].Value = 1;
     upload.imgSelectedPhotos_Click();
+    site.Refresh();
     site.finishLine();
     return reportOutcome(site, asked, folder);
   } catch (const Error& error) {

@@ -1,0 +1,228 @@
+// kivphoto run as a subprocess against the stand-in dealer servers.
+#include "support/dealer_servers.hpp"
+#include "support/photos.hpp"
+#include "support/temp_dir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using kiv::test::DealerServers;
+using kiv::test::TempDir;
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string quoted(const std::string& word) {
+  std::string out = "'";
+  for (char c : word) {
+    if (c == '\'') out += "'\\''";
+    else out += c;
+  }
+  return out + "'";
+}
+
+class KivphotoTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    servers_.reset();
+    kiv::test::writeJpeg(dock_ / "IMG_0001.JPG", 800, 600);
+    kiv::test::writeJpeg(dock_ / "IMG_0002.JPG", 800, 600);
+    kiv::test::writeJpeg(dock_ / "IMG_0003.JPG", 800, 600);
+    fs::create_directories(dock_ / "100CANON");
+    kiv::test::writeJpeg(dock_ / "100CANON" / "IMG_0100.JPG", 600, 800);
+  }
+
+  // Runs kivphoto with the given environment assignments and arguments; the
+  // password variable of the calling environment never leaks in.
+  Outcome run(const std::vector<std::string>& arguments, const std::vector<std::string>& environment = {}) {
+    std::string command = "env -u KIV_FTP_PASSWORD";
+    for (const std::string& assignment : environment) command += " " + quoted(assignment);
+    command += " " + quoted(KIVPHOTO_EXECUTABLE);
+    for (const std::string& argument : arguments) command += " " + quoted(argument);
+    const fs::path out = scratch_ / "stdout", err = scratch_ / "stderr";
+    command += " >" + quoted(out.string()) + " 2>" + quoted(err.string()) + " </dev/null";
+    const int raw = std::system(command.c_str());
+    Outcome outcome;
+    outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    outcome.out = kiv::test::readFile(out);
+    outcome.err = kiv::test::readFile(err);
+    return outcome;
+  }
+
+  // The settings that reach the stand-in servers, before the action.
+  std::vector<std::string> serverOptions() const {
+    return {"--folder", dock_.path().string(), "--vehicle", "1395348", "--company", "12",
+            "--web", servers_.webBase(), "--ftp", servers_.ftpHost(), "--ftp-user", servers_.user(),
+            "--width", "400", "--height", "300"};
+  }
+  Outcome runWithServers(std::vector<std::string> tail, bool withPassword = true) {
+    std::vector<std::string> arguments = serverOptions();
+    arguments.insert(arguments.end(), tail.begin(), tail.end());
+    if (!withPassword) return run(arguments);
+    return run(arguments, {"KIV_FTP_PASSWORD=" + servers_.password()});
+  }
+
+  std::vector<std::string> received() const {
+    std::vector<std::string> names;
+    const fs::path folder = servers_.ftpRoot() / "12";
+    if (!fs::exists(folder)) return names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  DealerServers servers_;
+  TempDir dock_;
+  TempDir scratch_;
+};
+
+TEST_F(KivphotoTest, ListNumbersThePhotosInGalleryOrderAndSendsNothing) {
+  const Outcome outcome = run({"--folder", dock_.path().string(), "list"});
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(outcome.out.find("Searching for new photos... 4 photos found.\n"), std::string::npos);
+  EXPECT_NE(outcome.out.find("1\tIMG_0001.JPG\n2\tIMG_0002.JPG\n3\tIMG_0003.JPG\n4\t100CANON/IMG_0100.JPG\n"),
+            std::string::npos)
+      << outcome.out;
+  EXPECT_TRUE(fs::exists(dock_ / "IMG_0001.JPG"));
+  EXPECT_TRUE(servers_.requests().empty());
+}
+
+TEST_F(KivphotoTest, UploadAllSendsEveryPhotoReducedAndEmptiesTheFolder) {
+  const Outcome outcome = runWithServers({"upload-all"});
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(received().size(), 4u);
+  EXPECT_EQ(kiv::test::pictureSize(servers_.ftpRoot() / "12" / "V1395348_P1.jpg"), std::make_pair(400, 300));
+  EXPECT_TRUE(fs::is_empty(dock_.path()));
+  // Not a terminal: one line per status, no carriage returns.
+  EXPECT_NE(outcome.out.find("Uploading file 4 of 4.\n"), std::string::npos) << outcome.out;
+  EXPECT_EQ(outcome.out.find('\r'), std::string::npos);
+  EXPECT_TRUE(outcome.err.empty()) << outcome.err;
+}
+
+TEST_F(KivphotoTest, UploadOfASelectionSendsExactlyThosePhotos) {
+  const Outcome outcome = runWithServers({"upload", "1,4"});
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(received().size(), 2u);
+  EXPECT_FALSE(fs::exists(dock_ / "IMG_0001.JPG"));
+  EXPECT_TRUE(fs::exists(dock_ / "IMG_0002.JPG"));
+  EXPECT_TRUE(fs::exists(dock_ / "IMG_0003.JPG"));
+  EXPECT_FALSE(fs::exists(dock_ / "100CANON"));
+}
+
+TEST_F(KivphotoTest, SelectionBeyondTheListIsRefusedBeforeAnythingIsSent) {
+  const Outcome outcome = runWithServers({"upload", "2,5"});
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_NE(outcome.err.find("no photo 5"), std::string::npos) << outcome.err;
+  EXPECT_TRUE(received().empty());
+  EXPECT_TRUE(fs::exists(dock_ / "IMG_0002.JPG"));
+}
+
+TEST_F(KivphotoTest, ExpressModeSendsEverythingWhenShown) {
+  const Outcome outcome = runWithServers({"--mode", "EXPRESSPHOTOS"});
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(received().size(), 4u);
+  EXPECT_NE(outcome.out.find("Completed."), std::string::npos) << outcome.out;
+  EXPECT_FALSE(fs::exists(dock_ / "IMG_0003.JPG"));
+
+  kiv::test::writeJpeg(dock_ / "IMG_0004.JPG", 800, 600);
+  const Outcome withAction = runWithServers({"--mode", "expressphotos", "list"});
+  EXPECT_EQ(withAction.status, 2);
+  EXPECT_TRUE(fs::exists(dock_ / "IMG_0004.JPG"));
+}
+
+TEST_F(KivphotoTest, RefusedPutKeepsThePhotoAndExitsOne) {
+  servers_.configure("ftp_fail_put=1");
+  const Outcome outcome = runWithServers({"upload", "2"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_NE(outcome.err.find("[TREMONA] There has been a communication error"), std::string::npos) << outcome.err;
+  EXPECT_NE(outcome.err.find("IMG_0002.JPG"), std::string::npos) << outcome.err;
+  EXPECT_TRUE(fs::exists(dock_ / "IMG_0002.JPG"));
+  EXPECT_EQ(kiv::test::pictureSize(dock_ / "IMG_0002.JPG"), std::make_pair(800, 600));
+}
+
+TEST_F(KivphotoTest, BadSettingsExitTwoNamingTheProperty) {
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {{"--width", "wide", "upload-all"}, "IMAGEWIDTH"},
+      {{"--set", "UserID=40000", "upload-all"}, "UserID"},
+      {{"--set", "NoSuchProperty=1", "upload-all"}, "NoSuchProperty"},
+      {{"--password", "x", "upload-all"}, "KIV_FTP_PASSWORD"},
+      {{"upload-all", "--speed", "9"}, "--speed"},
+      {{"upload"}, "photo numbers"},
+      {{"frobnicate"}, "frobnicate"},
+      {{"--folder", (dock_ / "missing").string(), "upload-all"}, "does not exist"},
+  };
+  for (const Case& c : cases) {
+    const Outcome outcome = runWithServers(c.arguments);
+    EXPECT_EQ(outcome.status, 2) << c.message;
+    EXPECT_NE(outcome.err.find(c.message), std::string::npos) << outcome.err;
+  }
+  EXPECT_TRUE(received().empty());
+  EXPECT_TRUE(fs::exists(dock_ / "IMG_0001.JPG"));
+}
+
+TEST_F(KivphotoTest, PasswordComesFromTheEnvironmentOrAFileAndIsNeverPrinted) {
+  const Outcome withoutPassword = runWithServers({"upload", "1"}, false);
+  EXPECT_EQ(withoutPassword.status, 1);
+  EXPECT_TRUE(fs::exists(dock_ / "IMG_0001.JPG"));
+
+  const Outcome fromEnvironment = runWithServers({"upload", "1"});
+  EXPECT_EQ(fromEnvironment.status, 0) << fromEnvironment.err;
+  EXPECT_FALSE(fs::exists(dock_ / "IMG_0001.JPG"));
+
+  const fs::path passwordFile = scratch_ / "ftp-password";
+  kiv::test::writeFile(passwordFile, servers_.password() + "\n");
+  const Outcome fromFile = runWithServers({"--password-file", passwordFile.string(), "upload", "1"}, false);
+  EXPECT_EQ(fromFile.status, 0) << fromFile.err;
+
+  for (const Outcome* outcome : {&withoutPassword, &fromEnvironment, &fromFile}) {
+    EXPECT_EQ(outcome->out.find(servers_.password()), std::string::npos);
+    EXPECT_EQ(outcome->err.find(servers_.password()), std::string::npos);
+  }
+}
+
+TEST_F(KivphotoTest, SavedPropertiesAreOwnerOnlyAndServeTheNextRun) {
+  const fs::path properties = scratch_ / "kivphoto.properties";
+  std::vector<std::string> arguments = {"--properties", properties.string()};
+  for (const std::string& option : serverOptions()) arguments.push_back(option);
+  arguments.push_back("--save");
+  const Outcome saved = run(arguments, {"KIV_FTP_PASSWORD=" + servers_.password()});
+  EXPECT_EQ(saved.status, 0) << saved.err;
+  struct stat info {};
+  ASSERT_EQ(::stat(properties.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600);
+  EXPECT_TRUE(fs::exists(dock_ / "IMG_0001.JPG"));
+
+  const Outcome next = run({"--properties", properties.string(), "--height", "200", "upload", "3"});
+  EXPECT_EQ(next.status, 0) << next.err;
+  EXPECT_EQ(received(), std::vector<std::string>{"V1395348_P1.jpg"});
+  EXPECT_EQ(kiv::test::pictureSize(servers_.ftpRoot() / "12" / "V1395348_P1.jpg").second, 200);
+}
+
+TEST(KivphotoUsageTest, HelpAndVersionExitZero) {
+  TempDir scratch;
+  const std::string out = (scratch / "out").string();
+  EXPECT_EQ(std::system((quoted(KIVPHOTO_EXECUTABLE) + " --help >" + quoted(out)).c_str()), 0);
+  EXPECT_NE(kiv::test::readFile(out).find("upload-all"), std::string::npos);
+  EXPECT_EQ(std::system((quoted(KIVPHOTO_EXECUTABLE) + " --version >" + quoted(out)).c_str()), 0);
+  EXPECT_EQ(kiv::test::readFile(out).rfind("kivphoto ", 0), 0u);
+}
+
+}  // namespace
