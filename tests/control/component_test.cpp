@@ -1,0 +1,299 @@
+// Drives the built library the way an outside program does: dlopen, the four
+// entry points and the C header, nothing else of the control.
+#include <control/kivphotoupload.h>
+
+#include "support/temp_dir.hpp"
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kiv {
+namespace {
+
+struct Library {
+  void* handle = dlopen(KIV_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+  kiv_DllRegisterServer_fn registerServer = nullptr;
+  kiv_DllUnregisterServer_fn unregisterServer = nullptr;
+  kiv_DllGetClassObject_fn getClassObject = nullptr;
+  kiv_DllCanUnloadNow_fn canUnloadNow = nullptr;
+
+  Library() {
+    if (handle == nullptr) return;
+    registerServer = reinterpret_cast<kiv_DllRegisterServer_fn>(dlsym(handle, "DllRegisterServer"));
+    unregisterServer = reinterpret_cast<kiv_DllUnregisterServer_fn>(dlsym(handle, "DllUnregisterServer"));
+    getClassObject = reinterpret_cast<kiv_DllGetClassObject_fn>(dlsym(handle, "DllGetClassObject"));
+    canUnloadNow = reinterpret_cast<kiv_DllCanUnloadNow_fn>(dlsym(handle, "DllCanUnloadNow"));
+  }
+  ~Library() {
+    if (handle != nullptr) dlclose(handle);
+  }
+  bool complete() const { return registerServer && unregisterServer && getClassObject && canUnloadNow; }
+};
+
+// The registry's records: class id -> lines of the record.
+std::vector<std::pair<std::string, std::vector<std::string>>> records(const std::filesystem::path& file) {
+  std::vector<std::pair<std::string, std::vector<std::string>>> found;
+  std::ifstream in(file);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.front() == '[') found.emplace_back(line.substr(1, line.size() - 2), std::vector<std::string>{});
+    else if (!found.empty() && !line.empty()) found.back().second.push_back(line);
+  }
+  return found;
+}
+
+const std::vector<std::string>* recordOf(const std::vector<std::pair<std::string, std::vector<std::string>>>& all,
+                                         const std::string& clsid) {
+  for (const auto& [id, lines] : all)
+    if (id == clsid) return &lines;
+  return nullptr;
+}
+
+bool hasLine(const std::vector<std::string>& lines, const std::string& wanted) {
+  for (const std::string& line : lines)
+    if (line == wanted) return true;
+  return false;
+}
+
+struct Container {
+  std::vector<std::string> changed;
+  std::vector<std::pair<std::string, int>> events;
+  int repaints = 0;
+  kiv_status refuseChanges = KIV_S_OK;
+
+  kiv_site site() {
+    kiv_site s{};
+    s.user = this;
+    s.repaint = [](void* user) { ++static_cast<Container*>(user)->repaints; };
+    s.property_changed = [](void* user, const char* name) {
+      auto* c = static_cast<Container*>(user);
+      c->changed.emplace_back(name);
+      return c->refuseChanges;
+    };
+    s.event = [](void* user, const char* name, int32_t dispid) {
+      static_cast<Container*>(user)->events.emplace_back(name, dispid);
+    };
+    return s;
+  }
+};
+
+class ComponentTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(lib.handle, nullptr) << dlerror();
+    ASSERT_TRUE(lib.complete());
+    setenv("XDG_DATA_HOME", home.path().c_str(), 1);
+  }
+  void TearDown() override { unsetenv("XDG_DATA_HOME"); }
+
+  kiv_upload* create(Container& container) {
+    void* object = nullptr;
+    EXPECT_EQ(lib.getClassObject(KIV_CLSID_UPLOAD, KIV_IID_CLASSFACTORY, &object), KIV_S_OK);
+    if (object == nullptr) return nullptr;
+    auto* factory = static_cast<kiv_class_factory*>(object);
+    kiv_site site = container.site();
+    kiv_upload* control = nullptr;
+    EXPECT_EQ(factory->vtbl->CreateInstance(factory, &site, &control), KIV_S_OK);
+    factory->vtbl->Release(factory);
+    if (control != nullptr) {
+      EXPECT_EQ(control->vtbl->Event(control, "Initialize", 0), KIV_S_OK);
+      EXPECT_EQ(control->vtbl->Event(control, "InitProperties", 0), KIV_S_OK);
+    }
+    return control;
+  }
+
+  static kiv_status let(kiv_upload* control, const char* name, const char* text) {
+    kiv_variant value;
+    kiv_variant_init(&value);
+    kiv_variant_set_string(&value, text);
+    kiv_status status = control->vtbl->InvokeByName(control, name, KIV_DISPATCH_LET, &value, 1, nullptr);
+    kiv_variant_clear(&value);
+    return status;
+  }
+
+  static std::string getText(kiv_upload* control, int32_t dispid) {
+    kiv_variant result;
+    kiv_variant_init(&result);
+    kiv_status status = control->vtbl->Invoke(control, dispid, KIV_DISPATCH_GET, nullptr, 0, &result);
+    std::string text = status == KIV_S_OK && result.vt == KIV_VT_STR ? result.u.str : "<failed>";
+    kiv_variant_clear(&result);
+    return text;
+  }
+
+  Library lib;
+  test::TempDir home;
+  std::filesystem::path registry() const { return home / "kivPhotoUpload/registry"; }
+};
+
+TEST_F(ComponentTest, RegistrationEntersReplacesAndRemovesTheClassRecord) {
+  test::writeFile(registry(), "[{00000000-0000-0000-0000-000000000001}]\nLibrary=/opt/other.so\n");
+  ASSERT_EQ(lib.registerServer(), KIV_S_OK);
+  ASSERT_EQ(lib.registerServer(), KIV_S_OK);
+
+  auto all = records(registry());
+  ASSERT_EQ(all.size(), 2u);
+  const std::vector<std::string>* ours = recordOf(all, KIV_CLSID_UPLOAD);
+  ASSERT_NE(ours, nullptr);
+  EXPECT_TRUE(hasLine(*ours, "Library=" + std::filesystem::canonical(KIV_LIBRARY_PATH).string()));
+  EXPECT_TRUE(hasLine(*ours, "TypeLibrary=KIVPhotoUpload"));
+  EXPECT_TRUE(hasLine(*ours, "TypeLibraryVersion=1.0"));
+  EXPECT_TRUE(hasLine(*ours, "Locale=0x0409"));
+  EXPECT_TRUE(hasLine(*ours, "FileVersion=2.02.0001"));
+  EXPECT_TRUE(hasLine(*ours, std::string("LibraryId=") + KIV_LIBID));
+  EXPECT_TRUE(hasLine(*ours, std::string("Interface=") + KIV_IID_UPLOAD + " _Upload"));
+
+  ASSERT_EQ(lib.unregisterServer(), KIV_S_OK);
+  all = records(registry());
+  EXPECT_EQ(recordOf(all, KIV_CLSID_UPLOAD), nullptr);
+  EXPECT_NE(recordOf(all, "{00000000-0000-0000-0000-000000000001}"), nullptr);
+  EXPECT_EQ(lib.unregisterServer(), KIV_S_OK);
+
+  int files = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(registry().parent_path())) ++files;
+  EXPECT_EQ(files, 1) << "a temporary file was left beside the registry";
+}
+
+TEST_F(ComponentTest, RegistrationFailureIsReportedAndKeepsTheOldRegistry) {
+  test::writeFile(home / "blocked", "a file where a folder should be");
+  setenv("XDG_DATA_HOME", (home / "blocked").c_str(), 1);
+  EXPECT_EQ(lib.registerServer(), KIV_SELFREG_E_CLASS);
+}
+
+TEST_F(ComponentTest, ClassObjectIsHandedOutOnlyForTheUploadClass) {
+  void* object = reinterpret_cast<void*>(1);
+  EXPECT_EQ(lib.getClassObject("{00000000-0000-0000-0000-000000000000}", KIV_IID_CLASSFACTORY, &object),
+            KIV_CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(object, nullptr);
+  EXPECT_EQ(lib.getClassObject(KIV_CLSID_UPLOAD, KIV_IID_UPLOAD, &object), KIV_E_NOINTERFACE);
+  EXPECT_EQ(lib.getClassObject(KIV_CLSID_UPLOAD, KIV_IID_CLASSFACTORY, nullptr), KIV_E_POINTER);
+  EXPECT_EQ(lib.canUnloadNow(), KIV_S_OK);
+}
+
+TEST_F(ComponentTest, ControlFoundInTheRegistrySetsReadsAndReportsClassicErrors) {
+  ASSERT_EQ(lib.registerServer(), KIV_S_OK);
+  ASSERT_NE(recordOf(records(registry()), KIV_CLSID_UPLOAD), nullptr);
+
+  Container container;
+  kiv_upload* control = create(container);
+  ASSERT_NE(control, nullptr);
+
+  EXPECT_EQ(let(control, "VehicleID", "42"), KIV_S_OK);
+  EXPECT_EQ(getText(control, KIV_DISPID_VEHICLEID), "42");
+  EXPECT_EQ(let(control, "vehicleid", "abc"), KIV_CONTROL_ERROR(13));
+  EXPECT_EQ(getText(control, KIV_DISPID_VEHICLEID), "42");
+  EXPECT_EQ(let(control, "UserID", "40000"), KIV_CONTROL_ERROR(6));
+  EXPECT_STREQ(control->vtbl->LastError(control), "UserID: Overflow: 40000 is out of range");
+  EXPECT_EQ(getText(control, KIV_DISPID_USERID), "8515");
+  EXPECT_EQ(container.changed, std::vector<std::string>{"VehicleID"});
+
+  EXPECT_EQ(let(control, "NoSuchProperty", "1"), KIV_DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(let(control, "kivGetFiles", "1"), KIV_DISP_E_MEMBERNOTFOUND);
+  EXPECT_EQ(control->vtbl->Invoke(control, KIV_DISPID_VEHICLEID, KIV_DISPATCH_LET, nullptr, 0, nullptr),
+            KIV_DISP_E_BADPARAMCOUNT);
+  EXPECT_EQ(control->vtbl->Event(control, "NoSuchEvent", 0), KIV_DISP_E_UNKNOWNNAME);
+  int32_t dispid = 0;
+  EXPECT_EQ(control->vtbl->GetIDOfName(control, "imagewidth", &dispid), KIV_S_OK);
+  EXPECT_EQ(dispid, KIV_DISPID_IMAGEWIDTH);
+
+  kiv_variant width;
+  kiv_variant_init(&width);
+  EXPECT_EQ(control->vtbl->Invoke(control, KIV_DISPID_IMAGEWIDTH, KIV_DISPATCH_METHOD | KIV_DISPATCH_GET,
+                                  nullptr, 0, &width), KIV_S_OK);
+  EXPECT_EQ(width.vt, KIV_VT_I2);
+  EXPECT_EQ(width.u.i2, 170);
+
+  control->vtbl->Release(control);
+}
+
+TEST_F(ComponentTest, CancelClickRaisesCloseAppAndReleaseAllowsUnloading) {
+  Container container;
+  void* object = nullptr;
+  ASSERT_EQ(lib.getClassObject(KIV_CLSID_UPLOAD, KIV_IID_CLASSFACTORY, &object), KIV_S_OK);
+  EXPECT_EQ(lib.canUnloadNow(), KIV_S_FALSE);
+  auto* factory = static_cast<kiv_class_factory*>(object);
+  kiv_site site = container.site();
+  kiv_upload* control = nullptr;
+  ASSERT_EQ(factory->vtbl->CreateInstance(factory, &site, &control), KIV_S_OK);
+  factory->vtbl->Release(factory);
+  EXPECT_EQ(lib.canUnloadNow(), KIV_S_FALSE);
+
+  ASSERT_EQ(control->vtbl->Event(control, "Initialize", 0), KIV_S_OK);
+  ASSERT_EQ(control->vtbl->Event(control, "imgCancel_Click", 0), KIV_S_OK);
+  ASSERT_EQ(container.events.size(), 1u);
+  EXPECT_EQ(container.events[0].first, "CloseApp");
+  EXPECT_EQ(container.events[0].second, KIV_DISPID_CLOSEAPP);
+
+  EXPECT_EQ(control->vtbl->AddRef(control), 2u);
+  EXPECT_EQ(control->vtbl->Release(control), 1u);
+  EXPECT_EQ(lib.canUnloadNow(), KIV_S_FALSE);
+  EXPECT_EQ(control->vtbl->Release(control), 0u);
+  EXPECT_EQ(lib.canUnloadNow(), KIV_S_OK);
+}
+
+TEST_F(ComponentTest, ValuesCrossTheBoundaryIntactAndByReferenceTextComesBack) {
+  Container container;
+  kiv_upload* control = create(container);
+  ASSERT_NE(control, nullptr);
+
+  char first[] = "/photos/a.jpg";
+  char second[] = "/photos/b.jpg";
+  char* items[] = {first, second};
+  kiv_variant list;
+  kiv_variant_init(&list);
+  list.vt = KIV_VT_STR_ARRAY;
+  list.u.array.items = items;
+  list.u.array.count = 2;
+  EXPECT_EQ(control->vtbl->Invoke(control, KIV_DISPID_SFILES, KIV_DISPATCH_LET, &list, 1, nullptr), KIV_S_OK);
+  kiv_variant back;
+  kiv_variant_init(&back);
+  ASSERT_EQ(control->vtbl->Invoke(control, KIV_DISPID_SFILES, KIV_DISPATCH_GET, nullptr, 0, &back), KIV_S_OK);
+  ASSERT_EQ(back.vt, KIV_VT_STR_ARRAY);
+  ASSERT_EQ(back.u.array.count, 2u);
+  EXPECT_STREQ(back.u.array.items[1], "/photos/b.jpg");
+  kiv_variant_clear(&back);
+
+  kiv_variant file;
+  kiv_variant_init(&file);
+  kiv_variant_set_string(&file, (home / "missing.jpg").c_str());
+  kiv_variant ok;
+  kiv_variant_init(&ok);
+  EXPECT_EQ(control->vtbl->Invoke(control, KIV_DISPID_KIVRESIZEIMAGES, KIV_DISPATCH_METHOD, &file, 1, &ok),
+            KIV_S_OK);
+  EXPECT_EQ(ok.vt, KIV_VT_BOOL);
+  EXPECT_EQ(ok.u.boolean, 0);
+  ASSERT_EQ(file.vt, KIV_VT_STR);
+  EXPECT_EQ(std::string(file.u.str), (home / "missing.jpg").string());
+  kiv_variant_clear(&file);
+
+  kiv_variant truth;
+  kiv_variant_init(&truth);
+  truth.vt = KIV_VT_BOOL;
+  truth.u.boolean = -1;
+  EXPECT_EQ(control->vtbl->Invoke(control, KIV_DISPID_PRIMARY, KIV_DISPATCH_LET, &truth, 1, nullptr), KIV_S_OK);
+  kiv_variant bad;
+  kiv_variant_init(&bad);
+  bad.vt = 77;
+  EXPECT_EQ(control->vtbl->Invoke(control, KIV_DISPID_VIN, KIV_DISPATCH_LET, &bad, 1, nullptr),
+            KIV_DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(control->vtbl->Invoke(control, KIV_DISPID_OFS, KIV_DISPATCH_SET, &truth, 1, nullptr),
+            KIV_DISP_E_TYPEMISMATCH);
+
+  container.refuseChanges = KIV_CONTROL_ERROR(70);
+  EXPECT_EQ(let(control, "KIVUser", "someone"), KIV_CONTROL_ERROR(70));
+  container.refuseChanges = KIV_E_FAIL;
+  EXPECT_EQ(let(control, "KIVUser", "other"), KIV_CONTROL_ERROR(5));
+
+  control->vtbl->Release(control);
+  EXPECT_EQ(lib.canUnloadNow(), KIV_S_OK);
+}
+
+}  // namespace
+}  // namespace kiv
