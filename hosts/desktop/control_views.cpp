@@ -6,6 +6,7 @@
 #include <QSignalBlocker>
 #include <QStyleOptionFocusRect>
 
+#include <algorithm>
 #include <cmath>
 
 namespace kiv::desktop {
@@ -64,6 +65,17 @@ void ControlView::apply(const ControlState& state, ViewEvents& events) {
 
 namespace {
 
+// The classic dialog font is narrower than most: a caption that fits its box
+// there is drawn a little smaller here rather than cut off.
+QFont fittedFont(const QFont& base, const QString& text, int width, int lines) {
+  QFont font = base;
+  for (int size = base.pixelSize(); size > 8; --size) {
+    font.setPixelSize(size);
+    if (QFontMetrics(font).horizontalAdvance(text) <= width * lines) break;
+  }
+  return font;
+}
+
 class LabelView final : public QWidget, public ControlView {
  public:
   explicit LabelView(QWidget* parent) : QWidget(parent) {}
@@ -76,9 +88,11 @@ class LabelView final : public QWidget, public ControlView {
  protected:
   void paintEvent(QPaintEvent*) override {
     QPainter painter(this);
+    const QString text = QString::fromStdString(state_.caption);
+    const int lines = std::max(1, height() / QFontMetrics(font()).lineSpacing());
+    painter.setFont(fittedFont(font(), text, width() - 4, lines));
     painter.setPen(oleColor(state_.foreColor, palette()));
-    painter.drawText(rect(), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
-                     QString::fromStdString(state_.caption));
+    painter.drawText(rect(), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, text);
   }
 };
 
@@ -156,16 +170,34 @@ class CheckBoxView final : public QCheckBox, public ControlView {
  public:
   CheckBoxView(QWidget* parent, ViewEvents& events) : QCheckBox(parent) {
     setTristate(false);
-    setAutoFillBackground(true);
     connect(this, &QCheckBox::clicked, this, [this, &events](bool checked) {
       events.ticked(state_.name, state_.index, checked ? 1 : 0);
     });
   }
   QWidget* widget() override { return this; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override {
+    {
+      QPainter painter(this);
+      painter.fillRect(rect(), background_);
+    }
+    QCheckBox::paintEvent(event);
+  }
+
+ private:
+  QColor background_ = Qt::white;
+
+ public:
   void apply(const ControlState& state, ViewEvents& events) override {
     {
       QSignalBlocker blocker(this);
       setText(QString::fromStdString(state.caption));
+      QFont base = parentWidget()->font();
+      const int boxWidth = style()->pixelMetric(QStyle::PM_IndicatorWidth) +
+                           style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing) + 4;
+      setFont(fittedFont(base, text(), static_cast<int>(state.geometry.width) - boxWidth, 1));
+      background_ = oleColor(state.backColor, palette());
       setCheckState(state.value == 1 ? Qt::Checked : state.value == 2 ? Qt::PartiallyChecked : Qt::Unchecked);
       QPalette colours = palette();
       colours.setColor(QPalette::Window, oleColor(state.backColor, palette()));
