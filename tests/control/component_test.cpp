@@ -161,7 +161,7 @@ TEST_F(ComponentTest, RegistrationEntersReplacesAndRemovesTheClassRecord) {
   EXPECT_EQ(files, 1) << "a temporary file was left beside the registry";
 }
 
-TEST_F(ComponentTest, RegistrationFailureIsReportedAndKeepsTheOldRegistry) {
+TEST_F(ComponentTest, RegistrationThatCannotWriteIsReportedAsFailure) {
   test::writeFile(home / "blocked", "a file where a folder should be");
   setenv("XDG_DATA_HOME", (home / "blocked").c_str(), 1);
   EXPECT_EQ(lib.registerServer(), KIV_SELFREG_E_CLASS);
