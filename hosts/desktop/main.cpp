@@ -9,12 +9,8 @@
 #include <cstdlib>
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  QApplication::setApplicationName("kivphoto-desktop");
-  QApplication::setWindowIcon(QIcon::fromTheme("kivphoto-desktop"));
-
-  std::vector<std::string> args;
-  for (const QString& arg : QApplication::arguments().mid(1)) args.push_back(arg.toStdString());
+  // Parsed before Qt starts, so that --help and mistakes need no display.
+  std::vector<std::string> args(argv + 1, argv + argc);
   kiv::desktop::Options options;
   try {
     options = kiv::desktop::parseCommandLine(args, std::getenv("KIV_FTP_PASSWORD"));
@@ -27,6 +23,9 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("kivphoto-desktop");
+  QApplication::setWindowIcon(QIcon::fromTheme("kivphoto-desktop"));
   kiv::desktop::Window window(std::move(options));
   window.show();
   return QApplication::exec();

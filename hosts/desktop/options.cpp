@@ -1,11 +1,9 @@
 #include "options.hpp"
 
+#include <control/dispatch.hpp>
 #include <control/upload.hpp>
 
 #include <algorithm>
-#include <cctype>
-#include <functional>
-#include <map>
 
 namespace kiv::desktop {
 namespace {
@@ -23,33 +21,6 @@ constexpr Setting kSettings[] = {
     {"--user", "UserID", false},       {"--vin", "VIN", false},           {"--primary", "Primary", true},
     {"--preferred", "Prefered", true},
 };
-
-std::string lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-  return text;
-}
-
-using Setter = std::function<void(Upload&, const std::string&)>;
-
-const std::map<std::string, Setter>& setters() {
-  static const std::map<std::string, Setter> table = {
-      {"vehicleid", [](Upload& u, const std::string& v) { u.VehicleID(v); }},
-      {"userid", [](Upload& u, const std::string& v) { u.UserID(v); }},
-      {"companyid", [](Upload& u, const std::string& v) { u.CompanyID(v); }},
-      {"kivuser", [](Upload& u, const std::string& v) { u.KIVUser(v); }},
-      {"kivpassword", [](Upload& u, const std::string& v) { u.KIVPassword(v); }},
-      {"kivtype", [](Upload& u, const std::string& v) { u.KIVType(v); }},
-      {"kivftp", [](Upload& u, const std::string& v) { u.KIVFTP(v); }},
-      {"kivweb", [](Upload& u, const std::string& v) { u.KIVWEB(v); }},
-      {"vin", [](Upload& u, const std::string& v) { u.VIN(v); }},
-      {"fullpath", [](Upload& u, const std::string& v) { u.FullPath(v); }},
-      {"imagewidth", [](Upload& u, const std::string& v) { u.IMAGEWIDTH(host::Variant(v).toInt16()); }},
-      {"imageheight", [](Upload& u, const std::string& v) { u.IMAGEHEIGHT(host::Variant(v).toInt16()); }},
-      {"primary", [](Upload& u, const std::string& v) { u.Primary(host::Variant(v).toBool()); }},
-      {"prefered", [](Upload& u, const std::string& v) { u.Prefered(host::Variant(v).toBool()); }},
-  };
-  return table;
-}
 
 }  // namespace
 
@@ -98,13 +69,7 @@ std::string usage() {
 }
 
 void applyProperty(Upload& upload, const std::string& name, const std::string& value) {
-  auto found = setters().find(lower(name));
-  if (found == setters().end()) throw Error(438, "Object doesn't support this property or method: " + name);
-  try {
-    found->second(upload, value);
-  } catch (const Error& error) {
-    throw Error(error.number(), name + ": " + error.what());
-  }
+  dispatch::letProperty(upload, name, host::Variant(value));
 }
 
 }  // namespace kiv::desktop
