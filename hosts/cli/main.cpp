@@ -51,7 +51,18 @@ void applySettings(Upload& upload, const Options& options) {
     try {
       upload.ReadProperties(bag);
     } catch (const Error& error) {
-      throw ConfigError("property file " + options.propertiesFile->string() + ": " + error.what());
+      const std::string origin = "property file " + options.propertiesFile->string() + ": ";
+      // The bag's conversion errors do not say which property; assigning the
+      // stored values one by one finds it.
+      for (std::string_view name : dispatch::persistedPropertyNames()) {
+        if (!bag.contains(name)) continue;
+        try {
+          dispatch::letProperty(upload, name, bag.ReadProperty(name, host::Variant()));
+        } catch (const Error& named) {
+          throw ConfigError(origin + named.what());
+        }
+      }
+      throw ConfigError(origin + error.what());
     }
   } else {
     upload.InitProperties();

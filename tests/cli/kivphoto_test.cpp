@@ -216,6 +216,15 @@ TEST_F(KivphotoTest, SavedPropertiesAreOwnerOnlyAndServeTheNextRun) {
   EXPECT_EQ(kiv::test::pictureSize(servers_.ftpRoot() / "12" / "V1395348_P1.jpg").second, 200);
 }
 
+TEST_F(KivphotoTest, BadValueInThePropertyFileExitsTwoNamingTheProperty) {
+  const fs::path properties = scratch_ / "kivphoto.properties";
+  kiv::test::writeFile(properties, "FullPath = \"" + dock_.path().string() + "\"\nIMAGEHEIGHT = \"tall\"\n");
+  const Outcome outcome = run({"--properties", properties.string(), "list"});
+  EXPECT_EQ(outcome.status, 2);
+  EXPECT_NE(outcome.err.find("IMAGEHEIGHT"), std::string::npos) << outcome.err;
+  EXPECT_NE(outcome.err.find(properties.string()), std::string::npos) << outcome.err;
+}
+
 TEST(KivphotoUsageTest, HelpAndVersionExitZero) {
   TempDir scratch;
   const std::string out = (scratch / "out").string();
