@@ -18,7 +18,7 @@ constexpr Setting kSettings[] = {
     {"--folder", "FullPath", false},   {"--vehicle", "VehicleID", false}, {"--company", "CompanyID", false},
     {"--web", "KIVWEB", false},        {"--ftp", "KIVFTP", false},        {"--ftp-user", "KIVUser", false},
     {"--width", "IMAGEWIDTH", false},  {"--height", "IMAGEHEIGHT", false}, {"--mode", "KIVType", false},
-    {"--user", "UserID", false},       {"--vin", "VIN", false},           {"--primary", "Primary", true},
+    {"--user-id", "UserID", false},    {"--vin", "VIN", false},           {"--primary", "Primary", true},
     {"--preferred", "Prefered", true},
 };
 
@@ -61,7 +61,7 @@ Options parseCommandLine(const std::vector<std::string>& args, const char* passw
 
 std::string usage() {
   return "usage: kivphoto-desktop [--properties FILE] [--folder DIR] [--vehicle ID] [--company ID]\n"
-         "                        [--user ID] [--vin VIN] [--web URL] [--ftp HOST[:PORT]] [--ftp-user NAME]\n"
+         "                        [--user-id ID] [--vin VIN] [--web URL] [--ftp HOST[:PORT]] [--ftp-user NAME]\n"
          "                        [--width PIXELS] [--height PIXELS] [--mode DIGITAL|EXPRESSPHOTOS]\n"
          "                        [--primary] [--preferred] [--set NAME=VALUE]...\n"
          "The FTP password is read from the environment variable KIV_FTP_PASSWORD.\n"
