@@ -1,0 +1,162 @@
+// Server faults and awkward input, each run through Upload All and through the
+// express mode: every failure is reported once, CloseApp still ends the run, and
+// no photo is deleted unless the server holds it.
+#include "support/control_fixture.hpp"
+#include "support/photos.hpp"
+
+#include <platform/internet/internet.hpp>
+
+#include <gtest/gtest.h>
+
+namespace kiv {
+namespace {
+
+using test::filesUnder;
+
+struct Fault {
+  const char* name;
+  const char* serverSwitches;  // for /_test/configure; empty for none
+  bool sent;                   // whether the photos reach the server
+};
+
+const Fault kFaults[] = {
+    {"web server answers 500 to everything", "web_down=1", false},
+    {"photo-number request answers 500", "status=500", false},
+    {"answer with two fields", "answer=few", false},
+    {"photo number is not a number", "answer=nonnumeric", false},
+    {"name piece with a line break", "answer=linebreak", false},
+    {"one MiB of garbage", "answer=huge&size=1048576", false},
+    {"web server answers too slowly", "delay=4", false},
+    {"login refused", "ftp_refuse_login=1", false},
+    {"put refused (quota)", "ftp_fail_put=1", false},
+    {"connection dropped during the put", "ftp_drop_put=1", false},
+    {"put truncated by the server", "ftp_truncate_put=1", false},
+    {"put discarded by the server", "ftp_discard_put=1", false},
+    {"server stops answering the put", "ftp_stall=5", false},
+    {"set-primary notification fails", "primary_status=500", true},
+    {"server without SIZE", "ftp_no_size=1", true},
+};
+
+class FaultTest : public ::testing::TestWithParam<std::tuple<Fault, bool>> {
+ protected:
+  test::DealerServers servers;
+  test::ControlUnderTest f;
+  Upload& u = f.upload;
+
+  void SetUp() override {
+    net::setTimeoutsForTesting(std::chrono::seconds(2), std::chrono::seconds(2));
+    f.useServers(servers);
+    u.VehicleID("31");
+    u.CompanyID("4");
+    u.Prefered(true);
+    test::writeJpeg(f.dock / "a.jpg", 320, 240);
+    test::writeJpeg(f.dock / "b.jpg", 320, 240);
+  }
+  void TearDown() override { net::setTimeoutsForTesting(net::kConnectTimeout, net::kIdleTimeout); }
+
+  void run(bool express) {
+    if (express) u.KIVType("EXPRESSPHOTOS");
+    u.Show();
+    if (!express) u.imgUploadAll_Click();
+  }
+};
+
+TEST_P(FaultTest, ReportsEachFailureOnceAndLosesNoPhoto) {
+  const auto& [fault, express] = GetParam();
+  servers.configure(fault.serverSwitches);
+  const std::string original = test::readFile(f.dock / "a.jpg");
+  run(express);
+
+  EXPECT_EQ(f.site.events, std::vector<std::string>{"CloseApp"});
+  if (fault.sent) {
+    EXPECT_TRUE(f.site.messages.empty());
+    EXPECT_TRUE(filesUnder(f.dock.path()).empty());
+    EXPECT_EQ(filesUnder(servers.ftpRoot()), (std::set<std::string>{"4/V31_P1.jpg", "4/V31_P2.jpg"}));
+  } else {
+    EXPECT_EQ(f.site.messages.size(), 2u) << "one message per photo";
+    EXPECT_EQ(filesUnder(f.dock.path()), (std::set<std::string>{"a.jpg", "b.jpg"}));
+    EXPECT_EQ(test::readFile(f.dock / "a.jpg"), original) << "the photo is whole";
+  }
+  EXPECT_EQ(u.Label2.Caption, express ? "" : "Uploading file 2 of 2.");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ThroughUploadAllAndExpress, FaultTest, ::testing::Combine(::testing::ValuesIn(kFaults), ::testing::Bool()),
+    [](const ::testing::TestParamInfo<FaultTest::ParamType>& param) {
+      std::string name = std::string(std::get<0>(param.param).serverSwitches) + (std::get<1>(param.param) ? "_express" : "_all");
+      for (char& c : name) {
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+      }
+      return name;
+    });
+
+struct LocalFaultTest : ::testing::Test {
+  test::DealerServers servers;
+  test::ControlUnderTest f;
+  Upload& u = f.upload;
+  void SetUp() override { f.useServers(servers); }
+};
+
+TEST_F(LocalFaultTest, AServerThatIsNotThereFailsEveryPhoto) {
+  test::writeJpeg(f.dock / "a.jpg", 64, 48);
+  u.KIVFTP("127.0.0.1:1");
+  u.Show();
+  u.imgUploadAll_Click();
+  EXPECT_EQ(f.site.messages.size(), 1u);
+  EXPECT_EQ(filesUnder(f.dock.path()), std::set<std::string>{"a.jpg"});
+}
+
+TEST_F(LocalFaultTest, APhotoGoneBeforeItsTurnIsReportedAndTheRestAreSent) {
+  test::writeJpeg(f.dock / "a.jpg", 64, 48);
+  test::writeJpeg(f.dock / "b.jpg", 64, 48);
+  u.Show();
+  std::filesystem::remove(f.dock / "a.jpg");
+  u.imgUploadAll_Click();
+  EXPECT_EQ(f.site.messages.size(), 1u);
+  EXPECT_TRUE(filesUnder(f.dock.path()).empty());
+  EXPECT_EQ(filesUnder(servers.ftpRoot()).size(), 1u);
+  EXPECT_EQ(f.site.events, std::vector<std::string>{"CloseApp"});
+}
+
+TEST_F(LocalFaultTest, AwkwardFolderNamesAndAPhotoThatIsNoPicture) {
+  const auto folder = f.dock / "dock with 'quotes' \"and\" ümlauts";
+  std::filesystem::create_directories(folder / "Röll 1");
+  test::writeJpeg(folder / "Röll 1" / "ä b.jpg", 64, 48);
+  test::writeFile(folder / "movie.mpeg", "not a picture");
+  u.FullPath(folder.string());
+  u.Show();
+  ASSERT_EQ(u.sFiles.array().size(), 2u);
+  EXPECT_TRUE(u.imgUploadAll.Visible);
+  u.imgUploadAll_Click();
+  EXPECT_TRUE(f.site.messages.empty());
+  EXPECT_TRUE(filesUnder(folder).empty());
+  EXPECT_FALSE(std::filesystem::exists(folder / "Röll 1"));
+  EXPECT_EQ(test::readFile(servers.ftpRoot() / "1/V1395348_P1.jpg"), "not a picture") << "sent unchanged";
+}
+
+TEST_F(LocalFaultTest, FiveHundredPhotosInOneFolder) {
+  test::writeJpeg(f.dock / "seed.jpg", 32, 24);
+  for (int i = 0; i < 500; ++i) {
+    std::filesystem::copy_file(f.dock / "seed.jpg", f.dock / ("p" + std::to_string(1000 + i) + ".jpg"));
+  }
+  std::filesystem::remove(f.dock / "seed.jpg");
+  u.Show();
+  EXPECT_EQ(u.Label1.Caption, "Searching for new photos... 500 photos found.");
+  EXPECT_EQ(u.Image2.Count(), 500);
+  EXPECT_EQ(u.Image2[499].Top, 5 + 1870 * 166);
+  EXPECT_TRUE(u.VScroll1.Visible);
+  u.VScroll1.Value = u.VScroll1.Max;
+  u.VScroll1_Change();
+  EXPECT_LE(u.chkSelect[499].Top + u.chkSelect[499].Height, 5535);
+}
+
+TEST_F(LocalFaultTest, AHundredMegapixelPhotoIsReducedAndSent) {
+  test::writeJpeg(f.dock / "huge.jpg", 12000, 8400);
+  u.Show();
+  u.imgUploadAll_Click();
+  EXPECT_TRUE(f.site.messages.empty());
+  EXPECT_EQ(test::pictureSize(servers.ftpRoot() / "1/V1395348_P1.jpg"), (std::pair{170, 119}));
+}
+
+}  // namespace
+}  // namespace kiv
