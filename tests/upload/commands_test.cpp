@@ -103,7 +103,9 @@ TEST_F(CommandsTest, SubfoldersGoOnlyWhenNothingIsLeftInThem) {
   // Check what is left after the first photo: the empty subfolder has gone.
   int refreshes = 0;
   f.site.onRefresh = [&] {
-    if (++refreshes == 3) EXPECT_FALSE(std::filesystem::exists(f.dock / "Empty"));
+    if (++refreshes == 3) {
+      EXPECT_FALSE(std::filesystem::exists(f.dock / "Empty"));
+    }
   };
   u.imgUploadAll_Click();
   EXPECT_TRUE(f.site.messages.empty());
