@@ -13,13 +13,13 @@ namespace {
 TEST(PropertyBagTest, FileBagRoundTripsAwkwardTextAndNumbers) {
   test::TempDir dir;
   FilePropertyBag bag;
-  bag.WriteProperty("KIVPassword", Variant(std::string("a\"b\\c\nd\te\x01 \xC3\xA9 ", 16)), Variant("vorpelk"));
+  bag.WriteProperty("KIVPassword", Variant("a\"b\\c\nd\te\x01 \xC3\xA9 "), Variant("vorpelk"));
   bag.WriteProperty("VehicleID", Variant(std::int32_t{-7}), Variant(std::int32_t{1}));
   bag.WriteProperty("FullPath", Variant("  /dock with spaces/ "), Variant(""));
   bag.save(dir / "props");
 
   FilePropertyBag read = FilePropertyBag::load(dir / "props");
-  EXPECT_EQ(read.ReadProperty("KIVPassword", Variant()).toString(), std::string("a\"b\\c\nd\te\x01 \xC3\xA9 ", 16));
+  EXPECT_EQ(read.ReadProperty("KIVPassword", Variant()).toString(), "a\"b\\c\nd\te\x01 \xC3\xA9 ");
   EXPECT_EQ(read.ReadProperty("VehicleID", Variant()), Variant(std::int32_t{-7}));
   EXPECT_EQ(read.ReadProperty("FullPath", Variant()).toString(), "  /dock with spaces/ ");
   EXPECT_EQ(read.ReadProperty("Missing", Variant("fallback")).toString(), "fallback");
