@@ -11,8 +11,9 @@
 #include <platform/host/site.hpp>
 #include <platform/imaging/imaging.hpp>
 
+#include "bench_photo.hpp"
+
 #include <sys/resource.h>
-#include <vips/vips8>
 
 #include <algorithm>
 #include <atomic>
@@ -39,25 +40,6 @@ class QuietSite final : public kiv::host::Site {
   void RaiseEvent(std::string_view) override {}
   std::int16_t MsgBox(std::string_view, std::int16_t, std::string_view) override { return 1; }
 };
-
-// Smooth shading with fine grain and some edges, so the JPEG has about the
-// entropy (and file size) of a real camera photo rather than of a flat gradient.
-void makePhoto(const std::string& file, int width, int height) {
-  using vips::VImage;
-  if (VIPS_INIT("gallery_bench") != 0) throw std::runtime_error("libvips did not start");
-  VImage xy = VImage::xyz(width, height);
-  VImage shade = xy[0] * (200.0 / width) + xy[1] * (55.0 / height);
-  VImage ripples = ((xy[0] * 0.02).sin() * (xy[1] * 0.013).cos()) * 40.0;
-  VImage red = shade + ripples + VImage::gaussnoise(width, height, VImage::option()->set("sigma", 9.0));
-  VImage green = shade * 0.8 - ripples + VImage::gaussnoise(width, height, VImage::option()->set("sigma", 9.0));
-  VImage blue = (255.0 - shade) + VImage::gaussnoise(width, height, VImage::option()->set("sigma", 9.0));
-  VImage photo = red.bandjoin(green).bandjoin(blue).cast(VIPS_FORMAT_UCHAR).copy(
-      VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
-  photo.set("exif-ifd0-Make", "BenchCam");
-  photo.set("exif-ifd0-Model", "24MP");
-  photo.set(VIPS_META_ORIENTATION, 1);
-  photo.jpegsave(file.c_str(), VImage::option()->set("Q", 92));
-}
 
 double millisecondsSince(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -111,7 +93,7 @@ int main(int argc, char** argv) {
   Clock::time_point launched = Clock::now();
   try {
     if (argc == 5 && std::strcmp(argv[1], "--make-photo") == 0) {
-      makePhoto(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
+      kiv::bench::makePhoto(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
       return 0;
     }
     if (argc == 2 || argc == 3) {

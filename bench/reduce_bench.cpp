@@ -5,8 +5,9 @@
 //   KIV_BENCH_PHOTO=PHOTO reduce_bench [benchmark flags]
 #include <platform/imaging/imaging.hpp>
 
+#include "bench_photo.hpp"
+
 #include <benchmark/benchmark.h>
-#include <vips/vips8>
 
 #include <algorithm>
 #include <cmath>
@@ -47,25 +48,6 @@ void reduce(const std::string& photo, const std::string& out) {
   editor.SavePicture(out);
 }
 
-// Smooth shading with fine grain and some edges, so the JPEG has about the
-// entropy (and file size) of a real camera photo rather than of a flat gradient.
-void makePhoto(const std::string& file, int width, int height) {
-  using vips::VImage;
-  if (VIPS_INIT("reduce_bench") != 0) throw std::runtime_error("libvips did not start");
-  VImage xy = VImage::xyz(width, height);
-  VImage shade = xy[0] * (200.0 / width) + xy[1] * (55.0 / height);
-  VImage ripples = ((xy[0] * 0.02).sin() * (xy[1] * 0.013).cos()) * 40.0;
-  VImage red = shade + ripples + VImage::gaussnoise(width, height, VImage::option()->set("sigma", 9.0));
-  VImage green = shade * 0.8 - ripples + VImage::gaussnoise(width, height, VImage::option()->set("sigma", 9.0));
-  VImage blue = (255.0 - shade) + VImage::gaussnoise(width, height, VImage::option()->set("sigma", 9.0));
-  VImage photo = red.bandjoin(green).bandjoin(blue).cast(VIPS_FORMAT_UCHAR).copy(
-      VImage::option()->set("interpretation", VIPS_INTERPRETATION_sRGB));
-  photo.set("exif-ifd0-Make", "BenchCam");
-  photo.set("exif-ifd0-Model", "24MP");
-  photo.set(VIPS_META_ORIENTATION, 1);
-  photo.jpegsave(file.c_str(), VImage::option()->set("Q", 92));
-}
-
 std::string benchPhoto() {
   const char* photo = std::getenv("KIV_BENCH_PHOTO");
   if (!photo || !*photo) throw std::runtime_error("set KIV_BENCH_PHOTO to the photo to reduce");
@@ -91,7 +73,7 @@ BENCHMARK(BM_ReduceCameraPhotoToFit)
 int main(int argc, char** argv) {
   try {
     if (argc == 5 && std::strcmp(argv[1], "--make-photo") == 0) {
-      makePhoto(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
+      kiv::bench::makePhoto(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
       return 0;
     }
     if (argc == 4 && std::strcmp(argv[1], "--once") == 0) {

@@ -4,6 +4,7 @@
 
 #include <control/dispatch.hpp>
 #include <control/upload.hpp>
+#include <platform/host/text.hpp>
 
 #include <cstdlib>
 #include <fstream>
@@ -27,14 +28,8 @@ class ConfigError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-std::string upper(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
-
-bool equalsIgnoringCase(const std::string& a, const std::string& b) { return upper(a) == upper(b); }
+using text::equalsIgnoringCase;
+using text::upper;
 
 std::string readPasswordFile(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);

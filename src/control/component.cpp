@@ -5,6 +5,7 @@
 #include <control/kivphotoupload.h>
 #include <control/typelib.hpp>
 #include <control/upload.hpp>
+#include <platform/host/text.hpp>
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -46,14 +47,7 @@ namespace stdfs = std::filesystem;
 std::atomic<long> gLiveObjects{0};
 std::atomic<long> gServerLocks{0};
 
-bool sameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
+using text::equalsIgnoringCase;
 
 // The one place where C++ failures become statuses.
 template <typename Fn>
@@ -164,7 +158,7 @@ class CallbackSite final : public host::Site {
   }
   void RaiseEvent(std::string_view name) override {
     if (!c_.event) return;
-    std::int32_t id = sameText(name, "CloseApp") ? typelib::dispid::CloseApp : 0;
+    std::int32_t id = equalsIgnoringCase(name, "CloseApp") ? typelib::dispid::CloseApp : 0;
     c_.event(c_.user, std::string(name).c_str(), id);
   }
   std::int16_t MsgBox(std::string_view prompt, std::int16_t buttons, std::string_view title) override {
@@ -278,15 +272,15 @@ kiv_status uploadEvent(kiv_upload* p, const char* name, std::int16_t index) {
   return guarded(&obj->lastError, [&]() -> kiv_status {
     Upload& u = obj->upload;
     std::string_view event(name);
-    if (sameText(event, "Initialize")) u.Initialize();
-    else if (sameText(event, "InitProperties")) u.InitProperties();
-    else if (sameText(event, "Show")) u.Show();
-    else if (sameText(event, "imgCancel_Click")) u.imgCancel_Click();
-    else if (sameText(event, "imgUploadAll_Click")) u.imgUploadAll_Click();
-    else if (sameText(event, "imgSelectedPhotos_Click")) u.imgSelectedPhotos_Click();
-    else if (sameText(event, "Image2_Click")) u.Image2_Click(index);
-    else if (sameText(event, "VScroll1_Change")) u.VScroll1_Change();
-    else if (sameText(event, "VScroll1_Scroll")) u.VScroll1_Scroll();
+    if (equalsIgnoringCase(event, "Initialize")) u.Initialize();
+    else if (equalsIgnoringCase(event, "InitProperties")) u.InitProperties();
+    else if (equalsIgnoringCase(event, "Show")) u.Show();
+    else if (equalsIgnoringCase(event, "imgCancel_Click")) u.imgCancel_Click();
+    else if (equalsIgnoringCase(event, "imgUploadAll_Click")) u.imgUploadAll_Click();
+    else if (equalsIgnoringCase(event, "imgSelectedPhotos_Click")) u.imgSelectedPhotos_Click();
+    else if (equalsIgnoringCase(event, "Image2_Click")) u.Image2_Click(index);
+    else if (equalsIgnoringCase(event, "VScroll1_Change")) u.VScroll1_Change();
+    else if (equalsIgnoringCase(event, "VScroll1_Scroll")) u.VScroll1_Scroll();
     else {
       obj->lastError = std::string("no such event: ") + name;
       return KIV_DISP_E_UNKNOWNNAME;
@@ -391,7 +385,7 @@ std::string withoutOurRecord(const stdfs::path& file) {
   std::string kept, line;
   bool skipping = false;
   while (std::getline(in, line)) {
-    if (!line.empty() && line.front() == '[') skipping = sameText(line, sectionHeader());
+    if (!line.empty() && line.front() == '[') skipping = equalsIgnoringCase(line, sectionHeader());
     if (!skipping) kept += line + '\n';
   }
   if (in.bad()) throw std::runtime_error("cannot read " + file.string());
@@ -450,12 +444,12 @@ KIV_C_EXPORT kiv_status DllRegisterServer(void) { return kiv::component::registr
 KIV_C_EXPORT kiv_status DllUnregisterServer(void) { return kiv::component::registration(false); }
 
 KIV_C_EXPORT kiv_status DllGetClassObject(const char* clsid, const char* iid, void** object) {
-  using kiv::component::sameText;
+  using kiv::text::equalsIgnoringCase;
   if (object == nullptr) return KIV_E_POINTER;
   *object = nullptr;
   if (clsid == nullptr || iid == nullptr) return KIV_E_INVALIDARG;
-  if (!sameText(clsid, KIV_CLSID_UPLOAD)) return KIV_CLASS_E_CLASSNOTAVAILABLE;
-  if (!sameText(iid, KIV_IID_CLASSFACTORY)) return KIV_E_NOINTERFACE;
+  if (!equalsIgnoringCase(clsid, KIV_CLSID_UPLOAD)) return KIV_CLASS_E_CLASSNOTAVAILABLE;
+  if (!equalsIgnoringCase(iid, KIV_IID_CLASSFACTORY)) return KIV_E_NOINTERFACE;
   kiv::component::factoryAddRef(&kiv::component::gFactory);
   *object = &kiv::component::gFactory;
   return KIV_S_OK;

@@ -1,6 +1,7 @@
 // Late-bound member table and invoke of the Upload control.
 #include <control/dispatch.hpp>
 #include <control/upload.hpp>
+#include <platform/host/text.hpp>
 
 #include <algorithm>
 #include <array>
@@ -60,12 +61,6 @@ void note(std::string_view what, std::string_view detail = {}) noexcept {
   } catch (...) {
     tLastError.clear();
   }
-}
-
-bool sameName(std::string_view a, std::string_view b) {
-  auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
 }
 
 std::size_t expectedArguments(const Member& m, Kind kind) {
@@ -238,7 +233,7 @@ const Member* find(DispId member) {
 
 const Member* find(std::string_view name) {
   for (const Member& m : kMembers)
-    if (sameName(m.name, name)) return &m;
+    if (text::equalsIgnoringCase(m.name, name)) return &m;
   return nullptr;
 }
 

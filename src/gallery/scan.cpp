@@ -1,6 +1,7 @@
 // Finding the photos a camera's files were copied into.
 #include <control/upload.hpp>
 #include <platform/filesystem/filesystem.hpp>
+#include <platform/host/text.hpp>
 
 #include <algorithm>
 #include <array>
@@ -11,9 +12,7 @@ namespace {
 // Judged on the last three characters of the name only: "clip.mpeg" and a
 // dotless "xjpg" pass, "photo.jpg2" does not.
 bool isPhotoName(const std::string& name) {
-  std::string ending = name.size() < 3 ? name : name.substr(name.size() - 3);
-  std::transform(ending.begin(), ending.end(), ending.begin(),
-                 [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; });
+  const std::string ending = text::lower(name.size() < 3 ? name : name.substr(name.size() - 3));
   static constexpr std::array<const char*, 4> endings = {"jpg", "jpe", "peg", "bmp"};
   return std::find(endings.begin(), endings.end(), ending) != endings.end();
 }

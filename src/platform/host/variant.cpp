@@ -1,6 +1,7 @@
 #include <platform/host/variant.hpp>
 
 #include <platform/host/error.hpp>
+#include <platform/host/text.hpp>
 
 #include <charconv>
 #include <cmath>
@@ -30,15 +31,6 @@ Int narrow(double value) {
     overflow(value);
   }
   return static_cast<Int>(rounded);
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
 }
 
 // Roughly the power of ten of an unsigned decimal number already checked for shape:
@@ -150,8 +142,8 @@ bool Variant::toBool() const {
     case Kind::Bool: return std::get<bool>(value_);
     case Kind::String: {
       const std::string& text = std::get<std::string>(value_);
-      if (equalsIgnoringCase(text, "True")) return true;
-      if (equalsIgnoringCase(text, "False")) return false;
+      if (text::equalsIgnoringCase(text, "True")) return true;
+      if (text::equalsIgnoringCase(text, "False")) return false;
       return parseNumber(text) != 0;
     }
     default: return toDouble() != 0;
