@@ -3,9 +3,6 @@
 #include <control/text.hpp>
 
 namespace kiv {
-namespace {
-constexpr float kFrameHeight = 5535;  // twips, the gallery frame's height
-}
 
 void Upload::Show() {
   kivGetFiles();
@@ -15,7 +12,7 @@ void Upload::Show() {
   VScroll1.SmallChange = 275;
   // The last thumbnail in use: a repeated showing may leave hidden ones beyond it.
   const auto& last = Image2[static_cast<std::int16_t>(listUBound())];
-  VScroll1.Enabled = last.Top + last.Height > kFrameHeight;
+  VScroll1.Enabled = last.Top + last.Height > kGalleryFrameHeight;
 
   const bool noPhotos = sFiles.array().at(0).empty();
   if (noPhotos) {

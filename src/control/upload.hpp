@@ -127,6 +127,9 @@ class KIV_EXPORT Upload {
   fs::FileSystemObject& fileSystem();
   std::int32_t listUBound() const;
 
+  // The gallery frame's height in twips: thumbnails below it need the scroll bar.
+  static constexpr float kGalleryFrameHeight = 5535;
+
   host::Site& site_;
   host::Surface surface_;
 

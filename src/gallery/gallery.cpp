@@ -7,11 +7,6 @@
 #include <algorithm>
 
 namespace kiv {
-namespace {
-
-constexpr float kFrameHeight = 5535;  // twips
-
-}  // namespace
 
 void Upload::kivGetFiles() {
   Label5.Visible = false;
@@ -46,12 +41,11 @@ void Upload::buildGallery(const host::Variant::Array& files) {
   const auto last = static_cast<std::int16_t>(files.size() - 1);
   std::int32_t extent = 0;
 
-  for (std::int16_t i = 0; i <= last; ++i) {
-    host::Image& thumbnail = [&]() -> host::Image& {
-      if (!Image2.Exists(i)) Image2.Load(i);
-      if (!chkSelect.Exists(i)) chkSelect.Load(i);
-      return Image2[i];
-    }();
+  for (std::int32_t n = 0; n <= last; ++n) {
+    const auto i = static_cast<std::int16_t>(n);
+    if (!Image2.Exists(i)) Image2.Load(i);
+    if (!chkSelect.Exists(i)) chkSelect.Load(i);
+    host::Image& thumbnail = Image2[i];
     host::CheckBox& box = chkSelect[i];
     thumbnail.Visible = true;
     box.Visible = true;
@@ -96,7 +90,7 @@ void Upload::buildGallery(const host::Variant::Array& files) {
   // many rows there are.
   const host::CheckBox& lastBox = chkSelect[last];
   const auto lastBoxBottom = static_cast<std::int32_t>(lastBox.Top + lastBox.Height);
-  VScroll1.Max = std::max(extent, lastBoxBottom - static_cast<std::int32_t>(kFrameHeight));
+  VScroll1.Max = std::max(extent, lastBoxBottom - static_cast<std::int32_t>(kGalleryFrameHeight));
   VScroll1.Value = 0;
   site_.Refresh();
 }

@@ -10,7 +10,8 @@ void Upload::VScroll1_Scroll() { placeFromHome(); }
 // scroll events leaves the grid where the last value puts it.
 void Upload::placeFromHome() {
   const std::int16_t last = Image2.UBound();
-  for (std::int16_t i = 0; i <= last; ++i) {
+  for (std::int32_t n = 0; n <= last; ++n) {
+    const auto i = static_cast<std::int16_t>(n);
     host::Image& thumbnail = Image2[i];
     thumbnail.Top = static_cast<float>(host::parseNumber(thumbnail.Tag) - VScroll1.Value);
     host::CheckBox& box = chkSelect[i];
