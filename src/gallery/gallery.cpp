@@ -22,7 +22,7 @@ void Upload::kivGetFiles() {
   if (files.size() == 1) {
     Label1.Caption += " 1 photo found.";
   } else {
-    Label1.Caption += " " + std::to_string(files.size()) + " photos found.";
+    Label1.Caption.append(" ").append(std::to_string(files.size())).append(" photos found.");
   }
   // Thumbnails are indexed by 16-bit numbers.
   host::toInt16(static_cast<double>(files.size() - 1));

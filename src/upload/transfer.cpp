@@ -52,7 +52,7 @@ bool Upload::kivFTPUpload(std::string& sFileName) {
   Label2.Caption = kivResizeImages(workingFile) ? "Uploading photo" : "Resize Failed. Uploading Image";
 
   std::unique_ptr<net::FtpConnection> ftp = session.connectFtp(KIVFTP(), KIVUser(), KIVPassword());
-  const std::string companyFolder = "/" + CompanyID();
+  const std::string companyFolder = std::string("/").append(CompanyID());
   if (!ftp->setCurrentDirectory(companyFolder)) {
     ftp->createDirectory(CompanyID());
     ftp->setCurrentDirectory(companyFolder);
