@@ -62,18 +62,10 @@ kiv_status guarded(std::string* message, Fn&& fn) noexcept {
   };
   try {
     return fn();
-  } catch (const Error& e) {
-    note(e.what());
-    return KIV_CONTROL_ERROR(e.number() & 0xFFFF);
-  } catch (const std::bad_alloc&) {
-    note("out of memory");
-    return KIV_E_OUTOFMEMORY;
-  } catch (const std::exception& e) {
-    note(e.what());
-    return KIV_E_FAIL;
   } catch (...) {
-    note("unknown failure");
-    return KIV_E_FAIL;
+    const dispatch::Failure failure = dispatch::currentFailure();
+    note(failure.text);
+    return failure.status;
   }
 }
 

@@ -206,18 +206,14 @@ std::uint32_t guarded(Upload& u, const Member* m, Kind kind, std::vector<Variant
       return kUnknownMember;
     }
     return call(u, *m, kind, args, result);
-  } catch (const Error& e) {
-    note(m->name, e.what());
-    return kControlErrorBase + static_cast<std::uint32_t>(e.number() & 0xFFFF);
-  } catch (const std::bad_alloc&) {
-    note("out of memory");
-    return kOutOfMemory;
-  } catch (const std::exception& e) {
-    note(e.what());
-    return kFailed;
   } catch (...) {
-    note("unknown failure");
-    return kFailed;
+    const Failure failure = currentFailure();
+    if (failure.controlError) {
+      note(m->name, failure.text);
+    } else {
+      note(failure.text);
+    }
+    return failure.status;
   }
 }
 
@@ -245,6 +241,20 @@ std::uint32_t invoke(Upload& upload, DispId member, Kind kind, std::vector<Varia
 std::uint32_t invoke(Upload& upload, std::string_view name, Kind kind, std::vector<Variant>& args,
                      Variant& result) noexcept {
   return guarded(upload, find(name), kind, args, result);
+}
+
+Failure currentFailure() noexcept {
+  try {
+    throw;
+  } catch (const Error& e) {
+    return {kControlErrorBase + static_cast<std::uint32_t>(e.number() & 0xFFFF), e.what(), true};
+  } catch (const std::bad_alloc&) {
+    return {kOutOfMemory, "out of memory", false};
+  } catch (const std::exception& e) {
+    return {kFailed, e.what(), false};
+  } catch (...) {
+    return {kFailed, "unknown failure", false};
+  }
 }
 
 const std::string& lastErrorMessage() noexcept { return tLastError; }

@@ -53,6 +53,16 @@ inline constexpr std::uint32_t kWrongArgumentCount = 0x8002000Eu;  // DISP_E_BAD
 inline constexpr std::uint32_t kOutOfMemory = 0x8007000Eu;         // E_OUTOFMEMORY
 inline constexpr std::uint32_t kFailed = 0x80004005u;              // E_FAIL
 
+// What the exception being handled means at the component boundary: its status
+// (0x800A0000 + number for a control error) and its text, valid while the
+// handler runs. Call only from inside a catch block.
+struct Failure {
+  std::uint32_t status;
+  const char* text;
+  bool controlError;
+};
+Failure currentFailure() noexcept;
+
 struct Member {
   std::string_view name;
   DispId id;

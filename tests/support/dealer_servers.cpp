@@ -1,23 +1,14 @@
 #include "support/dealer_servers.hpp"
+#include "support/temp_dir.hpp"
 
 #include <curl/curl.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <stdexcept>
 
 namespace kiv::test {
 namespace {
-
-std::string readText(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + file.string());
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // Just enough JSON for the flat object the servers write.
 std::string jsonValue(const std::string& json, const std::string& key) {
@@ -52,7 +43,7 @@ DealerServers::DealerServers() {
   if (state == nullptr || *state == '\0') {
     throw std::runtime_error("KIV_DEALER_SERVERS is not set: run this test through ctest");
   }
-  const std::string json = readText(state);
+  const std::string json = readFile(state);
   httpPort_ = std::stoi(jsonValue(json, "http_port"));
   ftpPort_ = std::stoi(jsonValue(json, "ftp_port"));
   user_ = jsonValue(json, "user");
