@@ -4,7 +4,10 @@
 One process serves, on 127.0.0.1 at free ports:
   - the dealer web server: the photo-number request and the set-primary
     notification, plus a control endpoint under /_test/;
-  - the dealer FTP server (pyftpdlib) with one account over a root folder.
+  - the dealer FTP server (pyftpdlib) with one account over a root folder;
+  - an HTTP proxy that answers every request, whatever its method and target,
+    with "200 OK" and the body "OK" (after reading and discarding any body),
+    like a careless proxy that claims success without forwarding anything.
 
 Every request is recorded. Switches, set at run time through
 GET /_test/configure?name=value&..., make the servers misbehave, so one running
@@ -19,6 +22,8 @@ instance serves a whole test suite:
   size=N                body size for answer=long / answer=huge
   body=TEXT             the photo-number request answers exactly TEXT
   delay=S               web answers wait S seconds before the first byte
+  trickle=S             the photo-number answer sends its status line and
+                        headers at once, then its body one byte every S seconds
   ftp_refuse_login=1    every login is refused (530)
   ftp_refuse_folders=1  CWD to anything but "/" and every MKD fail (550)
   ftp_fail_put=1        STOR answers 552 (quota exceeded)
@@ -27,12 +32,22 @@ instance serves a whole test suite:
   ftp_drop_put=1        the connection is dropped once data of a STOR arrives
   ftp_stall=S           STOR is answered only after S seconds
   ftp_no_size=1         SIZE is not supported (502)
+  ftp_rate=N            the data connection of a STOR reads about N bytes a
+                        second at most (0: no limit); a data connection keeps
+                        the value it found when it opened
+  ftp_no_greeting=1     a new FTP connection gets no 220 greeting and no answer
+                        to anything; it stays open until the client closes it
+                        or the servers are reset or stopped
 
 GET /_test/reset clears the switches, the log, the photo counters and the FTP
 root. GET /_test/requests returns the log, one line per request:
   WEB GET <path?query> cache-control=<v> pragma=<v> agent=<user agent>
   FTP CONNECT
   FTP <command line>          (the password of PASS is masked)
+  PROXY <method> <target> authorization=<yes|no>
+                              (a user:password@ in the target shows as ***@;
+                              authorization tells whether an Authorization or
+                              Proxy-Authorization header came, never its value)
 
 Subcommands:
   serve --state FILE [--root DIR]   run in the foreground
@@ -45,8 +60,10 @@ import http.server
 import json
 import logging
 import os
+import re
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -65,10 +82,13 @@ READY_TIMEOUT = 20.0
 
 INT_SWITCHES = {"web_down", "status", "primary_status", "size", "ftp_refuse_login",
                 "ftp_refuse_folders", "ftp_fail_put", "ftp_truncate_put",
-                "ftp_drop_put", "ftp_no_size", "ftp_discard_put"}
-FLOAT_SWITCHES = {"delay", "ftp_stall"}
+                "ftp_drop_put", "ftp_no_size", "ftp_discard_put", "ftp_rate",
+                "ftp_no_greeting"}
+FLOAT_SWITCHES = {"delay", "ftp_stall", "trickle"}
 TEXT_SWITCHES = {"answer", "body"}
 ANSWER_MODES = {"normal", "garbage", "few", "nonnumeric", "linebreak", "long", "huge"}
+# Up to the last "@" before the path, so a password with a stray "@" or "?" is hidden too.
+USERINFO = re.compile(r"^((?:[A-Za-z][A-Za-z0-9+.-]*:)?//)?[^/]*@")
 
 
 class State:
@@ -77,10 +97,12 @@ class State:
     def __init__(self, root):
         self.root = root
         self.lock = threading.Lock()
+        self.generation = 0
         self.reset()
 
     def reset(self):
         with self.lock:
+            self.generation += 1
             self.switches = {}
             self.log = []
             self.counters = {}
@@ -133,6 +155,10 @@ def one_line(text):
     return text.replace("\r", "\\r").replace("\n", "\\n")
 
 
+def without_userinfo(target):
+    return USERINFO.sub(lambda match: (match.group(1) or "") + "***@", target, count=1)
+
+
 def photo_number_body(state, vid):
     body = state.get("body", None)
     if body is not None:
@@ -174,6 +200,19 @@ def make_web_handler(state):
             self.end_headers()
             self.wfile.write(body)
 
+        def trickle(self, status, body, pause):
+            try:
+                self.connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+                self.send_response(status)
+                self.send_header("Content-Type", "text/plain")
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                for index in range(len(body)):
+                    time.sleep(pause)
+                    self.wfile.write(body[index:index + 1])
+            except ConnectionError:
+                self.close_connection = True
+
         def do_GET(self):
             url = urllib.parse.urlsplit(self.path)
             if url.path.startswith("/_test/"):
@@ -190,8 +229,13 @@ def make_web_handler(state):
             if url.path == "/capture/VBstorePhoto.asp":
                 status = state.get("status") or 200
                 if status != 200:
-                    return self.answer(status, b"error")
-                return self.answer(200, photo_number_body(state, query.get("VID", "")))
+                    body = b"error"
+                else:
+                    body = photo_number_body(state, query.get("VID", ""))
+                pause = state.get("trickle")
+                if pause > 0:
+                    return self.trickle(status, body, pause)
+                return self.answer(status, body)
             if url.path == "/RLQNew/Web/Photo/PhotoSetWebPrimary.aspx":
                 status = state.get("primary_status") or 200
                 return self.answer(status, b"OK" if status == 200 else b"error")
@@ -213,6 +257,65 @@ def make_web_handler(state):
             return self.answer(404, b"Not Found")
 
     return WebHandler
+
+
+def make_proxy_handler(state):
+    class ProxyHandler(http.server.BaseHTTPRequestHandler):
+        protocol_version = "HTTP/1.1"
+        server_version = "KivProxy/1.0"
+
+        def log_message(self, fmt, *args):
+            pass
+
+        def __getattr__(self, name):
+            # BaseHTTPRequestHandler dispatches on do_<METHOD>; every method gets the same answer.
+            if name.startswith("do_"):
+                return self.claim_success
+            raise AttributeError(name)
+
+        def claim_success(self):
+            authorization = any(name in self.headers
+                                for name in ("Authorization", "Proxy-Authorization"))
+            state.record("PROXY %s %s authorization=%s" % (
+                one_line(self.command), one_line(without_userinfo(self.path)),
+                "yes" if authorization else "no"))
+            try:
+                self.discard_body()
+            except (ValueError, EOFError):
+                self.close_connection = True
+            if self.command == "CONNECT":
+                # Whatever follows would be tunnel bytes, not requests.
+                self.close_connection = True
+            self.send_response(200)
+            self.send_header("Content-Type", "text/plain")
+            self.send_header("Content-Length", "2")
+            if self.close_connection:
+                self.send_header("Connection", "close")
+            self.end_headers()
+            if self.command != "HEAD":
+                self.wfile.write(b"OK")
+
+        def discard_body(self):
+            if "chunked" in self.headers.get("Transfer-Encoding", "").lower():
+                while True:
+                    size = int(self.rfile.readline(65537).split(b";")[0].strip(), 16)
+                    if size == 0:
+                        break
+                    self.skip(size)
+                    self.rfile.readline(65537)
+                while self.rfile.readline(65537) not in (b"\r\n", b"\n", b""):
+                    pass
+            else:
+                self.skip(int(self.headers.get("Content-Length") or 0))
+
+        def skip(self, count):
+            while count > 0:
+                data = self.rfile.read(min(count, 65536))
+                if not data:
+                    raise EOFError("request body cut short")
+                count -= len(data)
+
+    return ProxyHandler
 
 
 class QuietHTTPServer(http.server.ThreadingHTTPServer):
@@ -250,16 +353,67 @@ class DroppingDTPHandler(DTPHandler):
     handle_read_event = handle_read
 
 
+class RateLimitedDTPHandler(DroppingDTPHandler):
+    def __init__(self, sock, cmd_channel):
+        self._rate = cmd_channel.state.get("ftp_rate")
+        self._rate_start = None
+        self._rate_bytes = 0
+        super().__init__(sock, cmd_channel)
+
+    def recv(self, buffer_size):
+        if self._rate <= 0:
+            return super().recv(buffer_size)
+        now = time.monotonic()
+        if self._rate_start is None:
+            self._rate_start = now
+        chunk = super().recv(min(buffer_size, max(1, self._rate // 10)))
+        self._rate_bytes += len(chunk)
+        # Scheduled from the start, so a late wake-up is made up instead of lost.
+        wait = self._rate_start + self._rate_bytes / self._rate - now
+        if chunk and wait > 0 and not self._closed:
+            self.del_channel()
+            self.call_later(wait, self._resume_reading)
+        return chunk
+
+    def _resume_reading(self):
+        if not self._closed:
+            self.add_channel(events=self.ioloop.READ)
+
+
 def make_ftp_handler(state):
     class DealerFTPHandler(FTPHandler):
-        dtp_handler = DroppingDTPHandler
+        dtp_handler = RateLimitedDTPHandler
         auth_failed_timeout = 0
         banner = "kiv stand-in dealer FTP"
+        _mute = False
+        _mute_watch = None
 
         def on_connect(self):
             self.state = state
             self._stall_timer = None
             state.record("FTP CONNECT")
+
+        def handle(self):
+            if not state.get("ftp_no_greeting"):
+                return super().handle()
+            self.on_connect()
+            self._mute = True
+            if self._idler is not None and not self._idler.cancelled:
+                self._idler.cancel()
+            self._mute_watch = self.ioloop.call_every(
+                0.2, self._close_after_reset, state.generation, _errback=self.handle_error)
+
+        def _close_after_reset(self, generation):
+            if state.generation != generation:
+                self.close()
+
+        def collect_incoming_data(self, data):
+            if not self._mute:
+                super().collect_incoming_data(data)
+
+        def found_terminator(self):
+            if not self._mute:
+                super().found_terminator()
 
         def pre_process_command(self, line, cmd, arg):
             shown = "PASS ****" if cmd == "PASS" else line
@@ -311,10 +465,11 @@ def make_ftp_handler(state):
                     stored.truncate(size // 2)
 
         def close(self):
-            timer = getattr(self, "_stall_timer", None)
-            if timer is not None and not timer.cancelled:
-                timer.cancel()
+            for timer in (getattr(self, "_stall_timer", None), self._mute_watch):
+                if timer is not None and not timer.cancelled:
+                    timer.cancel()
             self._stall_timer = None
+            self._mute_watch = None
             super().close()
 
     return DealerFTPHandler
@@ -342,28 +497,33 @@ def serve(args):
     handler.authorizer = authorizer
     ftp = FTPServer((HOST, 0), handler)
     web = QuietHTTPServer((HOST, 0), make_web_handler(state))
+    proxy = QuietHTTPServer((HOST, 0), make_proxy_handler(state))
 
     ftp_thread = threading.Thread(target=ftp.serve_forever,
                                   kwargs={"timeout": 0.2, "handle_exit": False}, daemon=True)
     web_thread = threading.Thread(target=web.serve_forever, kwargs={"poll_interval": 0.2},
                                   daemon=True)
+    proxy_thread = threading.Thread(target=proxy.serve_forever, kwargs={"poll_interval": 0.2},
+                                    daemon=True)
     ftp_thread.start()
     web_thread.start()
+    proxy_thread.start()
 
     stop = threading.Event()
     signal.signal(signal.SIGTERM, lambda *_: stop.set())
     signal.signal(signal.SIGINT, lambda *_: stop.set())
 
     info = {"http_port": web.server_address[1], "ftp_port": ftp.address[1],
-            "ftp_root": root, "pid": os.getpid(), "user": args.user,
-            "password": args.password}
+            "proxy_port": proxy.server_address[1], "ftp_root": root, "pid": os.getpid(),
+            "user": args.user, "password": args.password}
     write_atomically(args.state, json.dumps(info, indent=1) + "\n")
-    print("dealer servers ready: web http://%s:%d ftp %s:%d" % (
-        HOST, info["http_port"], HOST, info["ftp_port"]), flush=True)
+    print("dealer servers ready: web http://%s:%d ftp %s:%d proxy http://%s:%d" % (
+        HOST, info["http_port"], HOST, info["ftp_port"], HOST, info["proxy_port"]), flush=True)
 
     while not stop.wait(0.5):
         pass
     web.shutdown()
+    proxy.shutdown()
     try:
         with open(args.state) as current:
             if json.load(current).get("pid") == os.getpid():
@@ -425,8 +585,9 @@ def start(args):
     while time.monotonic() < deadline:
         info = read_state(args.state)
         if info and info.get("pid") == child.pid:
-            print("dealer servers ready: web http://%s:%d ftp %s:%d (pid %d)" % (
-                HOST, info["http_port"], HOST, info["ftp_port"], child.pid))
+            print("dealer servers ready: web http://%s:%d ftp %s:%d proxy http://%s:%d (pid %d)"
+                  % (HOST, info["http_port"], HOST, info["ftp_port"], HOST, info["proxy_port"],
+                     child.pid))
             return 0
         if child.poll() is not None:
             print("dealer servers exited with status %d before they were ready; see %s"

@@ -46,6 +46,7 @@ DealerServers::DealerServers() {
   const std::string json = readFile(state);
   httpPort_ = std::stoi(jsonValue(json, "http_port"));
   ftpPort_ = std::stoi(jsonValue(json, "ftp_port"));
+  proxyPort_ = std::stoi(jsonValue(json, "proxy_port"));
   user_ = jsonValue(json, "user");
   password_ = jsonValue(json, "password");
   ftpRoot_ = jsonValue(json, "ftp_root");
@@ -56,6 +57,8 @@ std::string DealerServers::webBase() const {
 }
 
 std::string DealerServers::ftpHost() const { return "127.0.0.1:" + std::to_string(ftpPort_); }
+
+std::string DealerServers::proxyUrl() const { return "http://127.0.0.1:" + std::to_string(proxyPort_); }
 
 void DealerServers::reset() const { control("/_test/reset"); }
 

@@ -16,6 +16,8 @@ class DealerServers {
 
   std::string webBase() const;  // "http://127.0.0.1:PORT"
   std::string ftpHost() const;  // "127.0.0.1:PORT"
+  // A careless HTTP proxy that answers 200 to everything and forwards nothing.
+  std::string proxyUrl() const;  // "http://127.0.0.1:PORT"
   int httpPort() const { return httpPort_; }
   int ftpPort() const { return ftpPort_; }
   const std::string& user() const { return user_; }
@@ -34,6 +36,7 @@ class DealerServers {
 
   int httpPort_ = 0;
   int ftpPort_ = 0;
+  int proxyPort_ = 0;
   std::string user_;
   std::string password_;
   std::filesystem::path ftpRoot_;
