@@ -15,8 +15,10 @@ struct PhotoNumberAnswer {
 };
 
 // Nothing when the answer cannot name a file safely: fewer than three fields, a
-// first field that is no 32-bit number, or a name piece holding a line break or
-// NUL (which would smuggle commands into the FTP session).
+// first field that is no 32-bit number, or a remote name that would leave the
+// company folder (absolute, or with an empty, "." or ".." segment) or holds a
+// control character other than tab. A name with "/" may reach into an existing
+// subfolder.
 std::optional<PhotoNumberAnswer> parsePhotoNumberAnswer(std::string_view body);
 
 }  // namespace kiv::upload

@@ -35,7 +35,8 @@ bool Upload::kivFTPUpload(std::string& sFileName) {
   if (request) readToEnd(*request, &strHTML);
 
   // Without a usable answer there is no name to store the photo under.
-  const auto answer = request ? upload::parsePhotoNumberAnswer(strHTML) : std::nullopt;
+  const auto answer =
+      request && request->succeeded() ? upload::parsePhotoNumberAnswer(strHTML) : std::nullopt;
   if (!answer) return reportCommunicationError();
 
   // The reduction works on a copy outside the photo folder, so the photo itself

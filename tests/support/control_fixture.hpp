@@ -42,14 +42,4 @@ struct ControlUnderTest {
   std::string photo(const std::string& relative) const { return (dock.path() / relative).string(); }
 };
 
-// Every regular file under root, as paths relative to it.
-inline std::set<std::string> filesUnder(const std::filesystem::path& root) {
-  std::set<std::string> files;
-  if (!std::filesystem::exists(root)) return files;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-    if (entry.is_regular_file()) files.insert(std::filesystem::relative(entry.path(), root).string());
-  }
-  return files;
-}
-
 }  // namespace kiv::test

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <set>
 #include <string>
 
 namespace kiv::test {
@@ -24,5 +25,15 @@ class TempDir {
 // Writes text to a file, creating folders on the way.
 void writeFile(const std::filesystem::path& file, const std::string& content);
 std::string readFile(const std::filesystem::path& file);
+
+// Every regular file under root, as paths relative to it.
+inline std::set<std::string> filesUnder(const std::filesystem::path& root) {
+  std::set<std::string> files;
+  if (!std::filesystem::exists(root)) return files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    if (entry.is_regular_file()) files.insert(std::filesystem::relative(entry.path(), root).string());
+  }
+  return files;
+}
 
 }  // namespace kiv::test

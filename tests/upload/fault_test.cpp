@@ -27,6 +27,8 @@ const Fault kFaults[] = {
     {"name piece with a line break", "answer=linebreak", false},
     {"one MiB of garbage", "answer=huge&size=1048576", false},
     {"web server answers too slowly", "delay=4", false},
+    {"web answer trickles past the deadline", "trickle=1", false},
+    {"answer names another company's folder", "body=43%7C%2F13%2F%7Cvictim", false},
     {"login refused", "ftp_refuse_login=1", false},
     {"put refused (quota)", "ftp_fail_put=1", false},
     {"connection dropped during the put", "ftp_drop_put=1", false},
@@ -44,7 +46,8 @@ class FaultTest : public ::testing::TestWithParam<std::tuple<Fault, bool>> {
   Upload& u = f.upload;
 
   void SetUp() override {
-    net::setTimeoutsForTesting(std::chrono::seconds(2), std::chrono::seconds(2));
+    using std::chrono::seconds;
+    net::setTimeoutsForTesting({.connect = seconds(2), .idle = seconds(2), .webDeadline = seconds(2)});
     f.useServers(servers);
     u.VehicleID("31");
     u.CompanyID("4");
@@ -52,7 +55,7 @@ class FaultTest : public ::testing::TestWithParam<std::tuple<Fault, bool>> {
     test::writeJpeg(f.dock / "a.jpg", 320, 240);
     test::writeJpeg(f.dock / "b.jpg", 320, 240);
   }
-  void TearDown() override { net::setTimeoutsForTesting(net::kConnectTimeout, net::kIdleTimeout); }
+  void TearDown() override { net::setTimeoutsForTesting({}); }
 
   void run(bool express) {
     if (express) u.KIVType("EXPRESSPHOTOS");
@@ -156,6 +159,34 @@ TEST_F(LocalFaultTest, AHundredMegapixelPhotoIsReducedAndSent) {
   u.imgUploadAll_Click();
   EXPECT_TRUE(f.site.messages.empty());
   EXPECT_EQ(test::pictureSize(servers.ftpRoot() / "1/V1395348_P1.jpg"), (std::pair{170, 119}));
+}
+
+TEST_F(LocalFaultTest, AnHttpProxyNeverSeesTheFtpTraffic) {
+  for (const char* name : {"a.jpg", "b.jpg"}) test::writeJpeg(f.dock / name, 64, 48);
+  setenv("ftp_proxy", servers.proxyUrl().c_str(), 1);
+  u.Show();
+  u.imgUploadAll_Click();
+  unsetenv("ftp_proxy");
+  EXPECT_TRUE(f.site.messages.empty());
+  EXPECT_TRUE(filesUnder(f.dock.path()).empty());
+  EXPECT_EQ(filesUnder(servers.ftpRoot()), (std::set<std::string>{"1/V1395348_P1.jpg", "1/V1395348_P2.jpg"}));
+  for (const std::string& line : servers.requests()) EXPECT_EQ(line.rfind("PROXY", 0), std::string::npos) << line;
+}
+
+TEST_F(LocalFaultTest, AHealthySlowLinkSendsThePhotoOnce) {
+  net::setTimeoutsForTesting({.connect = std::chrono::seconds(2), .idle = std::chrono::seconds(2)});
+  // No picture, so it is sent at its full 24 KiB: six seconds at 4,000 B/s.
+  std::string content(24 * 1024, '\0');
+  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 31);
+  test::writeFile(f.dock / "a.jpg", content);
+  servers.configure("ftp_rate=4000");
+  u.Show();
+  u.imgUploadAll_Click();
+  net::setTimeoutsForTesting({});
+  EXPECT_TRUE(f.site.messages.empty());
+  EXPECT_TRUE(filesUnder(f.dock.path()).empty());
+  EXPECT_EQ(test::readFile(servers.ftpRoot() / "1/V1395348_P1.jpg"), content);
+  EXPECT_EQ(filesUnder(servers.ftpRoot()).size(), 1u);
 }
 
 }  // namespace

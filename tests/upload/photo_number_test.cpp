@@ -37,5 +37,15 @@ TEST(PhotoNumberTest, RefusesAnswersThatCannotNameAFileSafely) {
   EXPECT_FALSE(parsePhotoNumberAnswer(std::string_view("1|A\0|B", 6)));
 }
 
+TEST(PhotoNumberTest, RefusesNamesThatLeaveTheCompanyFolder) {
+  for (const char* body : {"43|/13/|victim", "1|/|x", "1|\\13\\|x", "1|../|x", "1|a/../../|x", "1|a/./|x",
+                           "1|a//|x", "1|..\\|x", "1|a|\x1b", "1|a\x7f|b"}) {
+    EXPECT_FALSE(parsePhotoNumberAnswer(body)) << body;
+  }
+  const auto nested = parsePhotoNumberAnswer("8|2024/|..front");
+  ASSERT_TRUE(nested);
+  EXPECT_EQ(nested->remoteName, "2024/..front8.jpg");
+}
+
 }  // namespace
 }  // namespace kiv::upload

@@ -120,8 +120,12 @@ TEST_F(TransferTest, AFolderThatCannotBeMadeSendsToTheLoginFolder) {
 }
 
 TEST_F(TransferTest, UnusableAnswersEndTheTransferBeforeAnythingIsSent) {
+  const std::string original = test::readFile(photo);
+  // The last three answers name places outside the company folder: another
+  // company's folder, the FTP root, the folder above.
   for (const char* fault : {"status=500", "answer=few", "answer=nonnumeric", "answer=linebreak", "answer=huge",
-                            "answer=garbage", "web_down=1"}) {
+                            "answer=garbage", "web_down=1", "body=43%7C%2F13%2F%7Cvictim", "body=1%7C%2F%7Cx",
+                            "body=1%7C..%2F%7Cx"}) {
     SCOPED_TRACE(fault);
     f.useServers(servers);
     f.site.messages.clear();
@@ -132,11 +136,30 @@ TEST_F(TransferTest, UnusableAnswersEndTheTransferBeforeAnythingIsSent) {
     expectOneCommunicationError();
     EXPECT_EQ(f.upload.Label2.Caption, "before") << "nothing was resized";
     for (const std::string& line : servers.requests()) EXPECT_EQ(line.rfind("FTP", 0), std::string::npos) << line;
+    EXPECT_EQ(test::readFile(photo), original);
   }
   f.useServers(servers);
   f.upload.KIVWEB("http://127.0.0.1:1");
   std::string sFileName = photo;
   EXPECT_FALSE(f.upload.kivFTPUpload(sFileName));
+}
+
+TEST_F(TransferTest, AnErrorAnswerIsKeptInStrHtml) {
+  servers.configure("status=500");
+  std::string sFileName = photo;
+  EXPECT_FALSE(f.upload.kivFTPUpload(sFileName));
+  EXPECT_EQ(f.upload.strHTML, "error");
+}
+
+TEST_F(TransferTest, NamesReachIntoSubfoldersAndKeepTheirTabs) {
+  std::filesystem::create_directories(servers.ftpRoot() / "12" / "2024");
+  std::string sFileName = photo;
+  servers.configure("body=5%7C2024%2F%7C%09V");
+  EXPECT_TRUE(f.upload.kivFTPUpload(sFileName));
+  servers.configure("body=6%7C%09A+%7C+B%09");
+  EXPECT_TRUE(f.upload.kivFTPUpload(sFileName));
+  EXPECT_EQ(filesUnder(servers.ftpRoot()), (std::set<std::string>{"12/2024/\tV5.jpg", "12/\tAB\t6.jpg"}));
+  EXPECT_TRUE(f.site.messages.empty());
 }
 
 TEST_F(TransferTest, AFailedReductionSendsThePhotoUnchanged) {
@@ -155,14 +178,14 @@ TEST_F(TransferTest, AMissingPhotoIsAFailedTransfer) {
 }
 
 TEST_F(TransferTest, AStalledServerIsAbandonedAfterTheIdleTimeOut) {
-  net::setTimeoutsForTesting(std::chrono::seconds(2), std::chrono::seconds(2));
+  net::setTimeoutsForTesting({.connect = std::chrono::seconds(2), .idle = std::chrono::seconds(2)});
   servers.configure("ftp_stall=6");
   std::string sFileName = photo;
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(f.upload.kivFTPUpload(sFileName));
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(6));
   expectOneCommunicationError();
-  net::setTimeoutsForTesting(net::kConnectTimeout, net::kIdleTimeout);
+  net::setTimeoutsForTesting({});
 }
 
 }  // namespace

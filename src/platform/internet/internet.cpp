@@ -1,11 +1,16 @@
 #include <platform/internet/internet.hpp>
 
 #include <curl/curl.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
+#include <optional>
+#include <random>
 #include <string_view>
 #include <system_error>
 #include <utility>
@@ -14,8 +19,15 @@
 namespace kiv::net {
 namespace {
 
-std::atomic<long> connectSeconds{kConnectTimeout.count()};
-std::atomic<long> idleSeconds{kIdleTimeout.count()};
+using Clock = std::chrono::steady_clock;
+
+std::mutex timeoutsMutex;
+Timeouts timeouts;
+
+Timeouts currentTimeouts() {
+  std::lock_guard lock(timeoutsMutex);
+  return timeouts;
+}
 
 void initialiseCurlOnce() {
   static std::once_flag once;
@@ -53,13 +65,32 @@ class StringList {
   curl_slist* list_ = nullptr;
 };
 
-bool holdsLineBreakOrNul(std::string_view text) {
-  return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+bool isControl(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return u < 0x20 || u == 0x7f;
 }
 
-void applyTimeouts(CURL* easy) {
-  const long connect = connectSeconds.load();
-  const long idle = idleSeconds.load();
+// Any control character but tab would end or split an FTP command line.
+bool safeInCommand(std::string_view text) {
+  return std::none_of(text.begin(), text.end(), [](char c) { return c != '\t' && isControl(c); });
+}
+
+// A path below the current directory that the server takes as it is written:
+// no root, no empty, "." or ".." segment.
+bool isPlainRelativePath(std::string_view path) {
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t slash = path.find('/', start);
+    const std::string_view segment = path.substr(start, slash == std::string_view::npos ? slash : slash - start);
+    if (segment.empty() || segment == "." || segment == "..") return false;
+    if (slash == std::string_view::npos) return true;
+    start = slash + 1;
+  }
+}
+
+void applyTimeouts(CURL* easy, const Timeouts& limits) {
+  const long connect = static_cast<long>(limits.connect.count());
+  const long idle = static_cast<long>(limits.idle.count());
   curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, connect);
   curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, idle);
@@ -121,31 +152,61 @@ bool isPlainHost(std::string_view host) {
 
 // Escapes each segment of a remote path for the URL; curl turns it back into
 // the exact name for the FTP commands.
-std::string escapePath(CURL* easy, const std::string& path) {
+std::string escapePath(CURL* easy, std::string_view path) {
   std::string escaped;
-  size_t start = 0;
-  while (true) {
-    const size_t slash = path.find('/', start);
-    const std::string segment =
-        path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
-    if (!segment.empty()) {
-      char* piece = curl_easy_escape(easy, segment.c_str(), static_cast<int>(segment.size()));
-      if (piece == nullptr) return {};
-      escaped += piece;
-      curl_free(piece);
-    }
-    if (slash == std::string::npos) break;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t slash = path.find('/', start);
+    const std::string_view segment = path.substr(start, slash == std::string_view::npos ? slash : slash - start);
+    char* piece = curl_easy_escape(easy, segment.data(), static_cast<int>(segment.size()));
+    if (piece == nullptr) return {};
+    escaped += piece;
+    curl_free(piece);
+    if (slash == std::string_view::npos) return escaped;
     escaped += '/';
     start = slash + 1;
   }
-  return escaped;
+}
+
+// Holds a put to the idle time-out until its last byte is handed over. The
+// wait for the server's confirmation after that is bounded by the response
+// time-out the put sets.
+struct PutProgress {
+  curl_off_t size = 0;
+  std::chrono::seconds idle{};
+  Clock::time_point lastMove = Clock::now();
+  curl_off_t lastSent = 0;
+};
+
+int watchPut(void* data, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent) {
+  auto* progress = static_cast<PutProgress*>(data);
+  const auto now = Clock::now();
+  if (sent != progress->lastSent) {
+    progress->lastSent = sent;
+    progress->lastMove = now;
+  }
+  return sent < progress->size && now - progress->lastMove > progress->idle ? 1 : 0;
+}
+
+// A name for parking a put whose real name a URL cannot carry.
+std::string parkingName() {
+  static std::atomic<unsigned> counter{0};
+  std::random_device random;
+  char name[48];
+  std::snprintf(name, sizeof name, ".kivphoto-%08x%04x.part", random(), counter++ & 0xffffu);
+  return name;
 }
 
 }  // namespace
 
-void setTimeoutsForTesting(std::chrono::seconds connect, std::chrono::seconds idle) {
-  connectSeconds.store(std::max<long>(1, static_cast<long>(connect.count())));
-  idleSeconds.store(std::max<long>(1, static_cast<long>(idle.count())));
+void setTimeoutsForTesting(const Timeouts& replacement) {
+  Timeouts checked = replacement;
+  checked.connect = std::max(checked.connect, std::chrono::seconds(1));
+  checked.idle = std::max(checked.idle, std::chrono::seconds(1));
+  checked.webDeadline = std::max(checked.webDeadline, std::chrono::seconds(1));
+  checked.leastPutBytesPerSecond = std::max<std::size_t>(checked.leastPutBytesPerSecond, 1);
+  std::lock_guard lock(timeoutsMutex);
+  timeouts = checked;
 }
 
 Session::Session(std::string agent) : agent_(std::move(agent)) { initialiseCurlOnce(); }
@@ -170,16 +231,18 @@ std::unique_ptr<Request> Session::openUrl(const std::string& url) {
   curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, collectBody);
   curl_easy_setopt(e, CURLOPT_WRITEDATA, &sink);
-  applyTimeouts(e);
+  const Timeouts limits = currentTimeouts();
+  applyTimeouts(e, limits);
+  // A byte now and then keeps the idle check quiet; only a deadline ends it.
+  curl_easy_setopt(e, CURLOPT_TIMEOUT, static_cast<long>(limits.webDeadline.count()));
 
   if (curl_easy_perform(e) != CURLE_OK || sink.tooLong) return nullptr;
   long status = 0;
   curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &status);
-  if (status >= 400) return nullptr;
-  return std::make_unique<Request>(std::move(sink.body));
+  return std::make_unique<Request>(status, std::move(sink.body));
 }
 
-Request::Request(std::string body) : body_(std::move(body)) {}
+Request::Request(long status, std::string body) : status_(status), body_(std::move(body)) {}
 
 std::size_t Request::read(char* buffer, std::size_t size) {
   const std::size_t count = std::min(size, body_.size() - position_);
@@ -191,21 +254,42 @@ std::size_t Request::read(char* buffer, std::size_t size) {
 struct FtpConnection::Impl {
   EasyHandle easy;
   std::string baseUrl;  // "ftp://host[:port]/"
-  std::vector<std::string> responses;
-  bool usable = false;
+  std::vector<std::string> replies;  // the server's reply lines during the last perform
+  bool usable = false;               // host and account are safe to send
+  bool loggedIn = false;             // a login on this connection has succeeded
+  bool gaveUp = false;               // the first connection or login failed
+  bool refused = false;              // the login was answered with 530
 
-  bool perform() {
-    responses.clear();
-    applyTimeouts(easy.get());
-    return curl_easy_perform(easy.get()) == CURLE_OK;
+  bool anyReplyStartsWith(std::string_view code) const {
+    return std::any_of(replies.begin(), replies.end(),
+                       [&](const std::string& line) { return line.rfind(code, 0) == 0; });
   }
 
-  // Sends one command on the logged-in session. The "*" prefix keeps curl
-  // from dropping the login when the server says no.
-  bool command(const std::string& line) {
-    if (!usable || holdsLineBreakOrNul(line)) return false;
+  // Performs on the one connection. A failure before any login succeeded is
+  // final: the classic client, once its connect failed, made the later calls
+  // fail without dialling again.
+  bool perform(std::optional<std::chrono::seconds> responseTimeout = std::nullopt) {
+    if (!usable || gaveUp) return false;
+    replies.clear();
+    const Timeouts limits = currentTimeouts();
+    applyTimeouts(easy.get(), limits);
+    if (responseTimeout) {
+      curl_easy_setopt(easy.get(), CURLOPT_SERVER_RESPONSE_TIMEOUT, static_cast<long>(responseTimeout->count()));
+    }
+    const CURLcode result = curl_easy_perform(easy.get());
+    if (anyReplyStartsWith("230")) loggedIn = true;
+    if (result == CURLE_LOGIN_DENIED && anyReplyStartsWith("530")) refused = true;
+    if (result != CURLE_OK && (!loggedIn || refused)) gaveUp = true;
+    return result == CURLE_OK;
+  }
+
+  // Sends one command on the logged-in session and returns the server's reply
+  // code, 0 when none came. The "*" prefix keeps curl from dropping the login
+  // when the server says no.
+  long command(const std::string& line) {
+    if (!safeInCommand(line)) return 0;
     StringList quote;
-    if (!quote.append("*" + line)) return false;
+    if (!quote.append("*" + line)) return 0;
     CURL* e = easy.get();
     curl_easy_setopt(e, CURLOPT_URL, baseUrl.c_str());
     curl_easy_setopt(e, CURLOPT_UPLOAD, 0L);
@@ -213,10 +297,58 @@ struct FtpConnection::Impl {
     curl_easy_setopt(e, CURLOPT_QUOTE, quote.get());
     const bool performed = perform();
     curl_easy_setopt(e, CURLOPT_QUOTE, nullptr);
-    if (!performed) return false;
+    if (!performed) return 0;
     long code = 0;
     curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &code);
-    return code >= 200 && code < 300;
+    return code;
+  }
+
+  // STOR of an open file under a name the URL can carry.
+  bool store(std::FILE* file, curl_off_t size, const std::string& remoteName) {
+    CURL* e = easy.get();
+    const std::string escaped = escapePath(e, remoteName);
+    if (escaped.empty()) return false;
+    const std::string url = baseUrl + escaped;
+    const Timeouts limits = currentTimeouts();
+    PutProgress progress;
+    progress.size = size;
+    progress.idle = limits.idle;
+    const auto confirmWait =
+        limits.idle + std::chrono::seconds(static_cast<std::size_t>(size) / limits.leastPutBytesPerSecond + 1);
+
+    curl_easy_setopt(e, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(e, CURLOPT_NOBODY, 0L);
+    curl_easy_setopt(e, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(e, CURLOPT_READFUNCTION, readFile);
+    curl_easy_setopt(e, CURLOPT_READDATA, file);
+    curl_easy_setopt(e, CURLOPT_INFILESIZE_LARGE, size);
+    curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, watchPut);
+    curl_easy_setopt(e, CURLOPT_XFERINFODATA, &progress);
+    curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
+    const bool stored = perform(confirmWait);
+    curl_easy_setopt(e, CURLOPT_NOPROGRESS, 1L);
+    curl_easy_setopt(e, CURLOPT_XFERINFODATA, nullptr);
+    curl_easy_setopt(e, CURLOPT_UPLOAD, 0L);
+    curl_easy_setopt(e, CURLOPT_READDATA, nullptr);
+    curl_easy_setopt(e, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(-1));
+    return stored;
+  }
+
+  // A server may confirm a transfer it did not keep whole; ask what it holds.
+  // Only a server that does not know SIZE is taken at its word.
+  bool holds(const std::string& remoteName, curl_off_t size) {
+    const long code = command("SIZE " + remoteName);
+    if (code == 500 || code == 502 || code == 504) return true;
+    if (code != 213) return false;
+    for (auto line = replies.rbegin(); line != replies.rend(); ++line) {
+      if (line->rfind("213 ", 0) != 0) continue;
+      const char* digits = line->c_str() + 4;
+      char* end = nullptr;
+      errno = 0;
+      const long long held = std::strtoll(digits, &end, 10);
+      return end != digits && errno == 0 && held == size;
+    }
+    return false;
   }
 };
 
@@ -230,11 +362,12 @@ std::unique_ptr<FtpConnection> Session::connectFtp(const std::string& host,
   impl->easy.reset(curl_easy_init());
   impl->baseUrl = "ftp://" + host + "/";
   // A line break in the account would smuggle commands into the login.
-  impl->usable = impl->easy && isPlainHost(host) && !holdsLineBreakOrNul(user) &&
-                 !holdsLineBreakOrNul(password);
+  impl->usable = impl->easy && isPlainHost(host) && safeInCommand(user) && safeInCommand(password);
   if (impl->usable) {
     CURL* e = impl->easy.get();
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "ftp");
+    // An HTTP proxy would get the account and could claim a put it never made.
+    curl_easy_setopt(e, CURLOPT_PROXY, "");
     curl_easy_setopt(e, CURLOPT_USERNAME, user.c_str());
     curl_easy_setopt(e, CURLOPT_PASSWORD, password.c_str());
     curl_easy_setopt(e, CURLOPT_FTPPORT, "-");
@@ -243,52 +376,43 @@ std::unique_ptr<FtpConnection> Session::connectFtp(const std::string& host,
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, discard);
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, collectResponse);
-    curl_easy_setopt(e, CURLOPT_HEADERDATA, &impl->responses);
+    curl_easy_setopt(e, CURLOPT_HEADERDATA, &impl->replies);
   }
   return std::unique_ptr<FtpConnection>(new FtpConnection(std::move(impl)));
 }
 
 bool FtpConnection::setCurrentDirectory(const std::string& path) {
-  return impl_->command("CWD " + path);
+  const long code = impl_->command("CWD " + path);
+  return code >= 200 && code < 300;
 }
 
 bool FtpConnection::createDirectory(const std::string& name) {
-  return impl_->command("MKD " + name);
+  const long code = impl_->command("MKD " + name);
+  return code >= 200 && code < 300;
 }
 
+bool FtpConnection::loginRefused() const { return impl_->refused; }
+
 bool FtpConnection::putFile(const std::filesystem::path& local, const std::string& remoteName) {
-  if (!impl_->usable || remoteName.empty() || holdsLineBreakOrNul(remoteName)) return false;
-  std::error_code error;
-  const auto size = std::filesystem::file_size(local, error);
-  if (error) return false;
+  if (!safeInCommand(remoteName) || !isPlainRelativePath(remoteName)) return false;
   FileHandle file(std::fopen(local.c_str(), "rb"));
   if (!file) return false;
-  CURL* e = impl_->easy.get();
-  const std::string escaped = escapePath(e, remoteName);
-  if (escaped.empty()) return false;
-  const std::string url = impl_->baseUrl + escaped;
+  struct stat status {};
+  if (::fstat(::fileno(file.get()), &status) != 0) return false;
+  const curl_off_t size = status.st_size;
 
-  curl_easy_setopt(e, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(e, CURLOPT_NOBODY, 0L);
-  curl_easy_setopt(e, CURLOPT_UPLOAD, 1L);
-  curl_easy_setopt(e, CURLOPT_READFUNCTION, readFile);
-  curl_easy_setopt(e, CURLOPT_READDATA, file.get());
-  curl_easy_setopt(e, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(size));
-  const bool stored = impl_->perform();
-  curl_easy_setopt(e, CURLOPT_UPLOAD, 0L);
-  curl_easy_setopt(e, CURLOPT_READDATA, nullptr);
-  curl_easy_setopt(e, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(-1));
-  if (!stored) return false;
+  // curl refuses control characters in a URL, so a name with a tab is stored
+  // under a parking name and then renamed to exactly what was asked.
+  const bool urlCanCarryName = std::none_of(remoteName.begin(), remoteName.end(), isControl);
+  if (urlCanCarryName) return impl_->store(file.get(), size, remoteName) && impl_->holds(remoteName, size);
 
-  // A server may confirm a transfer it did not keep whole; ask what it holds.
-  curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
-  if (!impl_->perform()) return false;
-  curl_off_t held = -1;
-  curl_easy_getinfo(e, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &held);
-  if (held >= 0) return static_cast<std::uintmax_t>(held) == size;
-  // No size: trusted when the server lacks SIZE, not when the file is missing.
-  return std::none_of(impl_->responses.begin(), impl_->responses.end(),
-                      [](const std::string& line) { return line.rfind("550", 0) == 0; });
+  const std::string parked = parkingName();
+  if (!impl_->store(file.get(), size, parked)) return false;
+  if (impl_->command("RNFR " + parked) != 350 || impl_->command("RNTO " + remoteName) != 250) {
+    impl_->command("DELE " + parked);
+    return false;
+  }
+  return impl_->holds(remoteName, size);
 }
 
 }  // namespace kiv::net

@@ -11,11 +11,11 @@
 // The internet client: a session that opens URLs and FTP connections, shaped
 // like the classic internet client calls so a transfer reads step by step.
 //
-// Contract: network failures never throw. A request that cannot be made, or
-// whose answer is unusable (HTTP status 400 and up, a body over 64 KiB), comes
-// back as null; an FTP operation that fails returns false. Every call is
-// synchronous and gives up when connecting takes longer than the connect
-// time-out or when a transfer moves no byte for the idle time-out.
+// Contract: network failures never throw. A request that gets no answer (or
+// one whose body is over 64 KiB) comes back as null; an FTP operation that
+// fails returns false. Every call is synchronous and bounded by the time-outs
+// below. FTP never goes through a proxy; web requests take theirs from the
+// environment (http_proxy, https_proxy, no_proxy).
 namespace kiv::net {
 
 class Request;
@@ -24,25 +24,37 @@ class FtpConnection;
 // Largest response body a Request accepts.
 inline constexpr std::size_t kMaxBodyBytes = 64 * 1024;
 
-inline constexpr std::chrono::seconds kConnectTimeout{30};
-inline constexpr std::chrono::seconds kIdleTimeout{60};
+struct Timeouts {
+  // Reaching a server, its greeting and the login included.
+  std::chrono::seconds connect{30};
+  // Waiting for a reply, or for a transfer to move a byte.
+  std::chrono::seconds idle{60};
+  // A whole web request, however slowly its answer trickles in.
+  std::chrono::seconds webDeadline{120};
+  // After a put has handed over its last byte, the server gets the idle time
+  // plus the file's size at this rate to confirm it: bytes may still sit in
+  // buffers in front of a slow link.
+  std::size_t leastPutBytesPerSecond = 1024;
+};
 
-// Replaces the two time-outs for this process, so tests of dead servers end
-// quickly. Pass kConnectTimeout and kIdleTimeout to restore them.
-KIV_EXPORT void setTimeoutsForTesting(std::chrono::seconds connect, std::chrono::seconds idle);
+// Replaces the time-outs for this process, so tests of dead or slow servers
+// end quickly. Timeouts{} restores the defaults.
+KIV_EXPORT void setTimeoutsForTesting(const Timeouts& timeouts);
 
 class KIV_EXPORT Session {
  public:
   // The agent is sent as the HTTP User-Agent.
   explicit Session(std::string agent);
 
-  // Fetches the URL from its server, never from a cache. Proxies come from
-  // the environment. Null when the request failed or its answer is unusable.
+  // Fetches an http or https URL from its server, never from a cache. Any
+  // HTTP answer comes back, an error status with its body; null when there
+  // was no answer within the time-outs or its body is over kMaxBodyBytes.
   std::unique_ptr<Request> openUrl(const std::string& url);
 
   // Prepares an FTP connection to "host" or "host:port" (port 21 by default).
-  // Nothing is sent yet: the login happens with the first operation, so a
-  // wrong host or password shows as failing operations.
+  // Nothing is sent yet: the first operation connects and logs in. When that
+  // fails, every later operation fails at once without touching the network,
+  // so a wrong password costs one refused login, not one per operation.
   std::unique_ptr<FtpConnection> connectFtp(const std::string& host, const std::string& user,
                                             const std::string& password);
 
@@ -52,22 +64,27 @@ class KIV_EXPORT Session {
   std::string agent_;
 };
 
-// The body of an answered request, handed out in pieces.
+// The answer to a request: its HTTP status and its body, handed out in pieces.
 class KIV_EXPORT Request {
  public:
-  explicit Request(std::string body);
+  Request(long status, std::string body);
+
+  long status() const { return status_; }
+  // False for an error answer (status 400 and up).
+  bool succeeded() const { return status_ < 400; }
 
   // Copies up to size bytes into buffer; returns how many, 0 at the end.
   std::size_t read(char* buffer, std::size_t size);
 
  private:
+  long status_;
   std::string body_;
   std::size_t position_ = 0;
 };
 
 // One FTP login, kept across its operations. Transfers are binary and in
-// active mode. Names holding CR, LF or NUL are refused, since they would
-// smuggle commands into the session.
+// active mode. Names holding CR, LF, NUL or another control character but tab
+// are refused, since they would smuggle commands into the session.
 class KIV_EXPORT FtpConnection {
  public:
   ~FtpConnection();
@@ -77,10 +94,15 @@ class KIV_EXPORT FtpConnection {
   bool setCurrentDirectory(const std::string& path);
   bool createDirectory(const std::string& name);
 
-  // Stores the local file under remoteName, relative to the current
-  // directory. True only when the server confirmed the transfer and, where it
-  // answers SIZE, holds exactly as many bytes as were sent.
+  // Stores the local file under remoteName, a relative path below the current
+  // directory: one that starts with "/" or holds an empty, "." or ".." segment
+  // is refused unsent. True only when the server confirmed the transfer and,
+  // where it answers SIZE, holds exactly as many bytes as were sent.
   bool putFile(const std::filesystem::path& local, const std::string& remoteName);
+
+  // True once the server answered the login with 530: every further login
+  // with this account would be refused too.
+  bool loginRefused() const;
 
  private:
   friend class Session;

@@ -70,10 +70,26 @@ std::string binaryContent(std::size_t size) {
   return content;
 }
 
+// Points the proxy variables at the stand-in proxy for one test.
+class ProxyEnvironment {
+ public:
+  ProxyEnvironment(std::initializer_list<const char*> names, const std::string& proxy) : names_(names) {
+    for (const char* name : names_) setenv(name, proxy.c_str(), 1);
+    unsetenv("no_proxy");
+    unsetenv("NO_PROXY");
+  }
+  ~ProxyEnvironment() {
+    for (const char* name : names_) unsetenv(name);
+  }
+
+ private:
+  std::vector<const char*> names_;
+};
+
 class InternetTest : public ::testing::Test {
  protected:
   void SetUp() override { servers.reset(); }
-  void TearDown() override { setTimeoutsForTesting(kConnectTimeout, kIdleTimeout); }
+  void TearDown() override { setTimeoutsForTesting({}); }
 
   std::string photoNumberUrl(const std::string& vid) const {
     return servers.webBase() + "/capture/VBstorePhoto.asp?VID=" + vid;
@@ -114,13 +130,17 @@ TEST_F(HttpTest, AsksTheServerAfreshEveryTime) {
   EXPECT_EQ(countStartingWith(servers.requests(), "WEB GET"), 2);
 }
 
-TEST_F(HttpTest, ErrorStatusGivesNoRequest) {
+TEST_F(HttpTest, ErrorAnswersComeWithTheirStatusAndBody) {
   servers.configure("status=500");
-  EXPECT_FALSE(session.openUrl(photoNumberUrl("7")));
+  auto request = session.openUrl(photoNumberUrl("7"));
+  ASSERT_TRUE(request);
+  EXPECT_EQ(request->status(), 500);
+  EXPECT_FALSE(request->succeeded());
+  EXPECT_EQ(readAll(*request).text, "error");
   servers.configure("status=404");
-  EXPECT_FALSE(session.openUrl(photoNumberUrl("7")));
-  servers.configure("status=0&web_down=1");
-  EXPECT_FALSE(session.openUrl(photoNumberUrl("7")));
+  EXPECT_EQ(session.openUrl(photoNumberUrl("7"))->status(), 404);
+  servers.configure("status=0");
+  EXPECT_TRUE(session.openUrl(photoNumberUrl("7"))->succeeded());
 }
 
 TEST_F(HttpTest, BodyOver64KiBGivesNoRequest) {
@@ -141,8 +161,25 @@ TEST_F(HttpTest, UnreachableServerOrForeignSchemeGivesNoRequest) {
   EXPECT_FALSE(session.openUrl(std::string("http://127.0.0.1/\0x", 19)));
 }
 
+TEST_F(HttpTest, GoesThroughTheProxyOfTheEnvironment) {
+  const ProxyEnvironment proxy({"http_proxy"}, servers.proxyUrl());
+  auto request = session.openUrl(photoNumberUrl("7"));
+  ASSERT_TRUE(request);
+  EXPECT_EQ(readAll(*request).text, "OK");
+  EXPECT_EQ(servers.requests(),
+            std::vector<std::string>{"PROXY GET " + photoNumberUrl("7") + " authorization=no"});
+}
+
+TEST_F(HttpTest, ATricklingAnswerIsAbandonedAtTheDeadline) {
+  setTimeoutsForTesting({.connect = 2s, .idle = 2s, .webDeadline = 3s});
+  servers.configure("trickle=0.5");
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(session.openUrl(photoNumberUrl("7")));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+}
+
 TEST_F(HttpTest, SilentServerIsAbandonedAfterIdleTimeout) {
-  setTimeoutsForTesting(2s, 2s);
+  setTimeoutsForTesting({.connect = 2s, .idle = 2s});
   servers.configure("delay=8");
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(session.openUrl(photoNumberUrl("7")));
@@ -180,10 +217,16 @@ TEST_F(FtpTest, ExistingFolderIsEnteredAndNamesAreSentExactly) {
   ASSERT_TRUE(ftp->setCurrentDirectory("/5"));
   EXPECT_TRUE(ftp->putFile(temp / "photo.jpg", "A B%20#?.jpg"));
   EXPECT_TRUE(ftp->putFile(temp / "photo.jpg", "sub dir/P7.jpg"));
+  EXPECT_TRUE(ftp->putFile(temp / "photo.jpg", "\tAB\t5.jpg"));
+  EXPECT_TRUE(ftp->putFile(temp / "photo.jpg", "sub dir/\tP8.jpg"));
 
   EXPECT_EQ(readFile(servers.ftpRoot() / "5" / "A B%20#?.jpg"), "jpeg bytes");
   EXPECT_EQ(readFile(servers.ftpRoot() / "5" / "sub dir" / "P7.jpg"), "jpeg bytes");
+  EXPECT_EQ(test::filesUnder(servers.ftpRoot()),
+            (std::set<std::string>{"5/A B%20#?.jpg", "5/sub dir/P7.jpg", "5/\tAB\t5.jpg", "5/sub dir/\tP8.jpg"}))
+      << "nothing parked is left behind";
   EXPECT_EQ(countStartingWith(servers.requests(), "FTP MKD"), 0);
+  EXPECT_EQ(countStartingWith(servers.requests(), "FTP USER"), 1);
 }
 
 TEST_F(FtpTest, RefusedFolderLeavesPutRelativeToLoginFolder) {
@@ -229,18 +272,23 @@ TEST_F(FtpTest, TruncatedOrDiscardedPutFailsWhereServerAnswersSize) {
   EXPECT_EQ(std::filesystem::file_size(servers.ftpRoot() / "whole.jpg"), 100u * 1024);
 }
 
-TEST_F(FtpTest, RefusedLoginFailsEveryOperation) {
+TEST_F(FtpTest, ARefusedLoginIsTriedOnceAndFailsEveryOperation) {
   writeFile(temp / "photo.jpg", "jpeg bytes");
-  servers.configure("ftp_refuse_login=1");
-  auto ftp = connect();
-  EXPECT_FALSE(ftp->setCurrentDirectory("/"));
-  EXPECT_FALSE(ftp->createDirectory("12"));
-  EXPECT_FALSE(ftp->putFile(temp / "photo.jpg", "AB1.jpg"));
-
-  servers.configure("ftp_refuse_login=0");
-  auto wrongPassword = session.connectFtp(servers.ftpHost(), servers.user(), "wrong");
-  EXPECT_FALSE(wrongPassword->putFile(temp / "photo.jpg", "AB1.jpg"));
-  EXPECT_FALSE(std::filesystem::exists(servers.ftpRoot() / "AB1.jpg"));
+  for (const char* refusal : {"refused", "wrong password"}) {
+    SCOPED_TRACE(refusal);
+    servers.reset();
+    const bool wrongPassword = std::string(refusal) == "wrong password";
+    if (!wrongPassword) servers.configure("ftp_refuse_login=1");
+    auto ftp = session.connectFtp(servers.ftpHost(), servers.user(), wrongPassword ? "wrong" : servers.password());
+    EXPECT_FALSE(ftp->setCurrentDirectory("/12"));
+    EXPECT_FALSE(ftp->createDirectory("12"));
+    EXPECT_FALSE(ftp->setCurrentDirectory("/12"));
+    EXPECT_FALSE(ftp->putFile(temp / "photo.jpg", "AB1.jpg"));
+    EXPECT_TRUE(ftp->loginRefused());
+    EXPECT_EQ(countStartingWith(servers.requests(), "FTP CONNECT"), 1);
+    EXPECT_EQ(countStartingWith(servers.requests(), "FTP PASS"), 1);
+    EXPECT_TRUE(test::filesUnder(servers.ftpRoot()).empty());
+  }
 }
 
 TEST_F(FtpTest, DeadServersFailWithinTimeouts) {
@@ -249,13 +297,48 @@ TEST_F(FtpTest, DeadServersFailWithinTimeouts) {
       session.connectFtp("127.0.0.1:" + std::to_string(closedPort()), "kivtest", "secret");
   EXPECT_FALSE(nobody->setCurrentDirectory("/1"));
   EXPECT_FALSE(nobody->putFile(temp / "photo.jpg", "AB1.jpg"));
+  EXPECT_FALSE(nobody->loginRefused());
 
-  setTimeoutsForTesting(2s, 2s);
+  setTimeoutsForTesting({.connect = 2s, .idle = 2s});
+  // A server that never greets is dialled once; the later operations fail at once.
+  servers.configure("ftp_no_greeting=1");
+  auto silent = connect();
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(silent->setCurrentDirectory("/1"));
+  EXPECT_FALSE(silent->createDirectory("1"));
+  EXPECT_FALSE(silent->putFile(temp / "photo.jpg", "AB1.jpg"));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  EXPECT_EQ(countStartingWith(servers.requests(), "FTP CONNECT"), 1);
+  servers.reset();
+
   servers.configure("ftp_stall=30");
   auto ftp = connect();
-  const auto start = std::chrono::steady_clock::now();
+  start = std::chrono::steady_clock::now();
   EXPECT_FALSE(ftp->putFile(temp / "photo.jpg", "stalled.jpg"));
   EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+}
+
+TEST_F(FtpTest, ASlowLinkIsGivenTimeToConfirmTheWholeFile) {
+  // The file fits the socket buffers at once; the server then takes 6 s to
+  // read it, three times the idle time-out.
+  setTimeoutsForTesting({.connect = 2s, .idle = 2s});
+  const std::string content = binaryContent(24 * 1024);
+  writeFile(temp / "photo.jpg", content);
+  servers.configure("ftp_rate=4000");
+  auto ftp = connect();
+  EXPECT_TRUE(ftp->putFile(temp / "photo.jpg", "slow.jpg"));
+  EXPECT_EQ(readFile(servers.ftpRoot() / "slow.jpg"), content);
+}
+
+TEST_F(FtpTest, NeverGoesThroughAnHttpProxy) {
+  const ProxyEnvironment proxy({"ftp_proxy", "all_proxy", "ALL_PROXY"}, servers.proxyUrl());
+  writeFile(temp / "photo.jpg", "jpeg bytes");
+  auto ftp = connect();
+  ASSERT_TRUE(ftp->createDirectory("12"));
+  ASSERT_TRUE(ftp->setCurrentDirectory("/12"));
+  EXPECT_TRUE(ftp->putFile(temp / "photo.jpg", "AB1.jpg"));
+  EXPECT_EQ(readFile(servers.ftpRoot() / "12" / "AB1.jpg"), "jpeg bytes");
+  EXPECT_EQ(countStartingWith(servers.requests(), "PROXY"), 0);
 }
 
 TEST_F(FtpTest, LineBreaksAndNulInNamesOrAccountAreRefusedUnsent) {
@@ -265,6 +348,9 @@ TEST_F(FtpTest, LineBreaksAndNulInNamesOrAccountAreRefusedUnsent) {
   EXPECT_FALSE(ftp->putFile(temp / "photo.jpg", "A\n1.jpg"));
   EXPECT_FALSE(ftp->putFile(temp / "photo.jpg", std::string("A\0001.jpg", 7)));
   EXPECT_FALSE(ftp->putFile(temp / "photo.jpg", ""));
+  for (const char* outside : {"/13/victim43.jpg", "../x.jpg", "a/../../x.jpg", "./x.jpg", "a//x.jpg", "a\x1bx.jpg"}) {
+    EXPECT_FALSE(ftp->putFile(temp / "photo.jpg", outside)) << outside;
+  }
   EXPECT_FALSE(ftp->setCurrentDirectory("/1\r\nMKD 2"));
   EXPECT_FALSE(ftp->createDirectory("2\nDELE x"));
   auto injected = session.connectFtp(servers.ftpHost(), servers.user() + "\r\nMKD 3",
