@@ -118,11 +118,18 @@ class KIV_EXPORT Upload {
   void buildGallery(const host::Variant::Array& files);
   void uploadExpress(const host::Variant::Array& files);
   host::PictureRef thumbnailPicture(const std::string& path);
-  bool sendPhoto(const std::string& path, std::int32_t n, std::int32_t m);
+  // What became of one photo of an upload run. A refused FTP login ends the
+  // run: every further photo would be refused too, each taking a number and
+  // counting toward the account's lock-out.
+  enum class PhotoOutcome { Sent, Kept, LoginRefused };
+  struct Transfer;
+  Transfer transferPhoto(const std::string& sFileName);
+  PhotoOutcome sendPhoto(const std::string& path, std::int32_t n, std::int32_t m);
+  std::string uploadFolder() const;
   void uploadList(host::Image& command, bool onlyTicked);
   void removeEmptiedSubFolders();
   void placeFromHome();
-  bool reportCommunicationError();
+  void reportCommunicationError();
   void notifyPrimary(std::int32_t photoNumber);
   fs::FileSystemObject& fileSystem();
   std::int32_t listUBound() const;

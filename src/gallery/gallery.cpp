@@ -106,30 +106,15 @@ host::PictureRef Upload::thumbnailPicture(const std::string& path) {
 }
 
 void Upload::uploadExpress(const host::Variant::Array& files) {
+  const fs::FolderLock lock(uploadFolder());
   const auto count = static_cast<std::int32_t>(files.size());
   for (std::int32_t i = 0; i < count; ++i) {
-    sendPhoto(files[static_cast<std::size_t>(i)], i + 1, count);
+    if (sendPhoto(files[static_cast<std::size_t>(i)], i + 1, count) == PhotoOutcome::LoginRefused) break;
   }
   Label2.Caption = "";
   Label3.Caption = "Completed.";
   site_.Refresh();
   site_.RaiseEvent("CloseApp");
-}
-
-// Sends one photo, reports it as photo n of m, and deletes the local file only
-// once the server holds it.
-bool Upload::sendPhoto(const std::string& path, std::int32_t n, std::int32_t m) {
-  std::string sFileName = path;
-  if (kivFTPUpload(sFileName)) {
-    site_.Refresh();
-    Label2.Caption = text::progressSentence(n, m);
-    site_.Refresh();
-    fileSystem().DeleteFile(path, true);
-    return true;
-  }
-  Label2.Caption = text::progressSentence(n, m);
-  site_.Refresh();
-  return false;
 }
 
 }  // namespace kiv

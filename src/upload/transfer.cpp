@@ -1,11 +1,14 @@
 // Sending one photo: its number from the web server, the reduction, the FTP put
-// into the company's folder and the set-primary notification.
+// into the company's folder and the set-primary notification; and, in an
+// upload run, its progress and the deletion of what was sent.
+#include <control/text.hpp>
 #include <control/upload.hpp>
+#include <platform/filesystem/filesystem.hpp>
 #include <platform/internet/internet.hpp>
 #include <upload/photo_number.hpp>
-#include <upload/working_copy.hpp>
 
 #include <array>
+#include <optional>
 
 namespace kiv {
 namespace {
@@ -28,8 +31,27 @@ void readToEnd(net::Request& request, std::string* body) {
 
 }  // namespace
 
-bool Upload::kivFTPUpload(std::string& sFileName) {
+struct Upload::Transfer {
+  bool stored = false;
+  bool loginRefused = false;
+  std::optional<fs::FileStamp> sent;  // the photo as it was read for sending
+};
+
+bool Upload::kivFTPUpload(std::string& sFileName) { return transferPhoto(sFileName).stored; }
+
+Upload::Transfer Upload::transferPhoto(const std::string& sFileName) {
   strHTML = "";
+  // The reduction works on a copy outside the photo folder, so the photo itself
+  // stays whole until the caller deletes it after a confirmed transfer. Copying
+  // first means a photo that is gone or still being written costs no number.
+  std::optional<fs::WorkingCopy> copy;
+  try {
+    copy.emplace(sFileName);
+  } catch (const Error&) {
+    reportCommunicationError();
+    return {};
+  }
+
   net::Session session(kAgent);
   std::unique_ptr<net::Request> request = session.openUrl(KIVWEB() + "/capture/VBstorePhoto.asp?VID=" + VehicleID());
   if (request) readToEnd(*request, &strHTML);
@@ -37,18 +59,12 @@ bool Upload::kivFTPUpload(std::string& sFileName) {
   // Without a usable answer there is no name to store the photo under.
   const auto answer =
       request && request->succeeded() ? upload::parsePhotoNumberAnswer(strHTML) : std::nullopt;
-  if (!answer) return reportCommunicationError();
-
-  // The reduction works on a copy outside the photo folder, so the photo itself
-  // stays whole until the caller deletes it after a confirmed transfer.
-  std::optional<upload::WorkingCopy> copy;
-  try {
-    copy.emplace(sFileName);
-  } catch (const Error&) {
-    return reportCommunicationError();
+  if (!answer) {
+    reportCommunicationError();
+    return {};
   }
-  std::string workingFile = copy->path().string();
 
+  std::string workingFile = copy->path();
   Label2.Caption = "Resizing photo";
   Label2.Caption = kivResizeImages(workingFile) ? "Uploading photo" : "Resize Failed. Uploading Image";
 
@@ -58,22 +74,27 @@ bool Upload::kivFTPUpload(std::string& sFileName) {
     ftp->createDirectory(CompanyID());
     ftp->setCurrentDirectory(companyFolder);
   }
-  const bool stored = ftp->putFile(workingFile, answer->remoteName);
+  Transfer transfer;
+  transfer.stored = ftp->putFile(workingFile, answer->remoteName);
+  transfer.loginRefused = ftp->loginRefused();
+  transfer.sent = copy->original();
 
   request.reset();
   ftp.reset();
   copy.reset();
   surface_.MousePointer = host::pointer::Default;
 
-  if (!stored) return reportCommunicationError();
+  if (!transfer.stored) {
+    reportCommunicationError();
+    return transfer;
+  }
   if (prefered_) notifyPrimary(answer->photoNumber);
-  return true;
+  return transfer;
 }
 
-bool Upload::reportCommunicationError() {
+void Upload::reportCommunicationError() {
   surface_.MousePointer = host::pointer::Default;
   site_.MsgBox(kCommunicationError, kOkOnly, kMessageTitle);
-  return false;
 }
 
 // Best effort: the photo is stored whatever the web server says to this.
@@ -83,6 +104,23 @@ void Upload::notifyPrimary(std::int32_t photoNumber) {
                           "&CID=" + CompanyID() + "&Primary=" + (primary_ ? "1" : "0") +
                           "&PID=" + std::to_string(photoNumber);
   if (std::unique_ptr<net::Request> request = session.openUrl(url)) readToEnd(*request, nullptr);
+}
+
+// Sends one photo of a run, reports it as photo n of m, and deletes the local
+// file only once the server holds it, and only while the path still leads to
+// the file that was sent: one replaced or rewritten meanwhile stays for the
+// next upload.
+Upload::PhotoOutcome Upload::sendPhoto(const std::string& path, std::int32_t n, std::int32_t m) {
+  const Transfer transfer = transferPhoto(path);
+  if (transfer.stored) {
+    site_.Refresh();
+    Label2.Caption = text::progressSentence(n, m);
+    site_.Refresh();
+    return fileSystem().DeleteFileIfUnchanged(path, *transfer.sent) ? PhotoOutcome::Sent : PhotoOutcome::Kept;
+  }
+  Label2.Caption = text::progressSentence(n, m);
+  site_.Refresh();
+  return transfer.loginRefused ? PhotoOutcome::LoginRefused : PhotoOutcome::Kept;
 }
 
 }  // namespace kiv

@@ -11,7 +11,10 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <sys/wait.h>
 
 namespace {
@@ -152,6 +155,19 @@ TEST_F(KivphotoTest, RefusedPutKeepsThePhotoAndExitsOne) {
   EXPECT_NE(outcome.err.find("IMG_0002.JPG"), std::string::npos) << outcome.err;
   EXPECT_TRUE(fs::exists(dock_ / "IMG_0002.JPG"));
   EXPECT_EQ(kiv::test::pictureSize(dock_ / "IMG_0002.JPG"), std::make_pair(800, 600));
+}
+
+TEST_F(KivphotoTest, AFolderAnotherRunIsUploadingIsRefusedAtOnce) {
+  const int held = ::open(dock_.path().c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  for (const std::vector<std::string>& tail : {std::vector<std::string>{"upload-all"}, {"--mode", "EXPRESSPHOTOS"}}) {
+    const Outcome outcome = runWithServers(tail);
+    EXPECT_EQ(outcome.status, 3);
+    EXPECT_NE(outcome.err.find("another upload of this photo folder is running"), std::string::npos) << outcome.err;
+  }
+  ::close(held);
+  EXPECT_TRUE(servers_.requests().empty());
+  EXPECT_TRUE(fs::exists(dock_ / "IMG_0001.JPG"));
 }
 
 TEST_F(KivphotoTest, BadSettingsExitTwoNamingTheProperty) {

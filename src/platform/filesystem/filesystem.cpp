@@ -8,6 +8,9 @@
 #include <filesystem>
 #include <system_error>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kiv::fs {
@@ -20,6 +23,7 @@ namespace stdfs = std::filesystem;
   const char* title = number == errc::FileNotFound       ? "File not found"
                       : number == errc::PermissionDenied ? "Permission denied"
                       : number == errc::PathNotFound     ? "Path not found"
+                      : number == errc::DiskFull         ? "Disk full"
                                                          : "Path/File access error";
   throw Error(number, std::string(title) + ": '" + path + "': " + reason);
 }
@@ -31,12 +35,64 @@ namespace stdfs = std::filesystem;
   } else if (ec == std::errc::permission_denied || ec == std::errc::operation_not_permitted ||
              ec == std::errc::read_only_file_system || ec == std::errc::directory_not_empty) {
     number = errc::PermissionDenied;
+  } else if (ec == std::errc::no_space_on_device) {
+    number = errc::DiskFull;
   }
   fail(number, path, ec.message());
 }
 
 [[noreturn]] void failErrno(int numberIfMissing, const std::string& path) {
   fail(std::error_code(errno, std::generic_category()), numberIfMissing, path);
+}
+
+FileStamp stampOf(const struct stat& status) {
+  return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
+          static_cast<std::int64_t>(status.st_size),
+          static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec};
+}
+
+// Closes a descriptor when its owner goes.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+bool writeAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t written = ::write(fd, data, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+// Copies what is readable from `from` into the new file `to`; the byte count,
+// or -1 with errno set.
+std::int64_t copyContent(int from, const std::string& to) {
+  const Descriptor out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (out.get() < 0) return -1;
+  std::vector<char> buffer(256 * 1024);
+  std::int64_t copied = 0;
+  for (;;) {
+    const ssize_t got = ::read(from, buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return -1;
+    if (got == 0) break;
+    if (!writeAll(out.get(), buffer.data(), static_cast<std::size_t>(got))) return -1;
+    copied += got;
+  }
+  return copied;
 }
 
 bool isMissing(const std::error_code& ec) {
@@ -202,8 +258,67 @@ void FileSystemObject::DeleteFolder(const std::string& path, bool force) const {
   }
 }
 
+bool FileSystemObject::DeleteFileIfUnchanged(const std::string& path, const FileStamp& expected) const {
+  struct stat status {};
+  if (::lstat(path.c_str(), &status) != 0) {
+    if (errno == ENOENT) return true;
+    failErrno(errc::FileNotFound, path);
+  }
+  if (!S_ISREG(status.st_mode) || !(stampOf(status) == expected)) return false;
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) failErrno(errc::FileNotFound, path);
+  return true;
+}
+
 std::string FileSystemObject::BuildPath(const std::string& folder, const std::string& name) const {
   return join(folder, name);
 }
+
+WorkingCopy::WorkingCopy(const std::string& original) {
+  const Descriptor in(::open(original.c_str(), O_RDONLY | O_CLOEXEC));
+  if (in.get() < 0) failErrno(errc::FileNotFound, original);
+  struct stat before {};
+  if (::fstat(in.get(), &before) != 0) failErrno(errc::FileNotFound, original);
+  if (!S_ISREG(before.st_mode)) fail(errc::FileNotFound, original, "not a regular file");
+
+  std::error_code ec;
+  std::string pattern = (stdfs::temp_directory_path(ec) / "kivphoto-XXXXXX").string();
+  if (ec) fail(ec, errc::PathNotFound, "the temporary folder");
+  if (::mkdtemp(pattern.data()) == nullptr) failErrno(errc::PathNotFound, pattern);
+  folder_ = pattern;
+  path_ = join(folder_, lastComponent(original));
+
+  struct stat after {};
+  const std::int64_t copied = copyContent(in.get(), path_);
+  if (copied < 0 || ::fstat(in.get(), &after) != 0) {
+    const std::error_code error(errno, std::generic_category());
+    stdfs::remove_all(folder_, ec);
+    fail(error, errc::FileNotFound, original);
+  }
+  original_ = stampOf(before);
+  if (!(stampOf(after) == original_) || copied != original_.size) {
+    stdfs::remove_all(folder_, ec);
+    fail(errc::PathFileAccessError, original, "the file changed while it was read; it is left for the next upload");
+  }
+}
+
+WorkingCopy::~WorkingCopy() {
+  std::error_code ignored;
+  stdfs::remove_all(folder_, ignored);
+}
+
+FolderLock::FolderLock(const std::string& folder)
+    : descriptor_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+  if (descriptor_ < 0) failErrno(errc::PathNotFound, folder);
+  if (::flock(descriptor_, LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    ::close(descriptor_);
+    if (error == EWOULDBLOCK) {
+      fail(errc::PermissionDenied, folder, "another upload of this photo folder is running; try again when it has finished");
+    }
+    fail(std::error_code(error, std::generic_category()), errc::PathNotFound, folder);
+  }
+}
+
+FolderLock::~FolderLock() { ::close(descriptor_); }
 
 }  // namespace kiv::fs

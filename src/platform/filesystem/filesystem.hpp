@@ -3,6 +3,7 @@
 #include <platform/export.hpp>
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,9 +19,55 @@
 //   it points to; any entry that is not a folder is listed as a file.
 // - DeleteFolder never deletes a file and never follows a symlink inside the tree.
 // - Every failure is a kiv::Error: 53 file not found, 70 permission denied,
-//   76 path not found, 75 other access errors; the message names the path and the
-//   system's reason.
+//   76 path not found, 75 other access errors, 61 disk full; the message names
+//   the path and the system's reason.
 namespace kiv::fs {
+
+// Which file a name led to, and its size and modification time then: a name
+// may later lead to another file, or the file may have changed.
+struct FileStamp {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::int64_t size = 0;
+  std::int64_t modifiedNanoseconds = 0;
+  friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+
+// A private copy of a photo in a fresh folder under the system's temporary
+// directory, removed with its folder when the owner goes. The original is read
+// once; a photo whose size or modification time changed while it was read (a
+// dock still writing it) is refused, so only a whole photo is ever sent.
+class KIV_EXPORT WorkingCopy {
+ public:
+  explicit WorkingCopy(const std::string& original);
+  ~WorkingCopy();
+  WorkingCopy(const WorkingCopy&) = delete;
+  WorkingCopy& operator=(const WorkingCopy&) = delete;
+
+  const std::string& path() const { return path_; }
+  // The original as it was copied.
+  const FileStamp& original() const { return original_; }
+
+ private:
+  std::string folder_;
+  std::string path_;
+  FileStamp original_;
+};
+
+// An advisory lock on a folder, held while the owner lives, so that two
+// uploads of one photo folder, from any process, never run at once. It is
+// taken on the folder itself: nothing is written into it.
+class KIV_EXPORT FolderLock {
+ public:
+  // 70 when another holder has the folder, 76 when it does not exist.
+  explicit FolderLock(const std::string& folder);
+  ~FolderLock();
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+ private:
+  int descriptor_;
+};
 
 template <class T>
 class Collection {
@@ -86,6 +133,12 @@ class KIV_EXPORT FileSystemObject {
   // force: a read-only file (no owner write permission) is deleted too. Folders
   // are never deleted here.
   void DeleteFile(const std::string& path, bool force) const;
+
+  // Deletes the file only while the path still leads to the file the stamp
+  // was taken of, unchanged; a read-only one too. True when the file is gone,
+  // also when another program took it first; false when it was kept because
+  // the path now leads to another or a changed file.
+  bool DeleteFileIfUnchanged(const std::string& path, const FileStamp& expected) const;
 
   // Removes the folder with the empty folders inside it, only when no file is
   // left anywhere inside (70 otherwise, nothing removed). Without force a
