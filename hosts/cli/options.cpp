@@ -1,8 +1,8 @@
 #include "options.hpp"
 
 #include <algorithm>
-#include <charconv>
 #include <map>
+#include <string>
 
 namespace kiv::cli {
 namespace {
@@ -15,13 +15,19 @@ const std::map<std::string, std::string, std::less<>> kPropertyOptions = {
     {"--height", "IMAGEHEIGHT"}, {"--mode", "KIVType"},
 };
 
-int photoNumber(const std::string& text, const std::string& whole) {
-  int value = 0;
-  const char* end = text.data() + text.size();
-  auto [stop, error] = std::from_chars(text.data(), end, value);
-  if (text.empty() || error != std::errc() || stop != end || value < 1) {
-    throw UsageError("bad photo number '" + text + "' in '" + whole +
+// Photos are ticked by a 16-bit index, so no photo number goes higher.
+constexpr int kLastPhotoNumber = 32767;
+
+int photoNumber(const std::string& digits, const std::string& item, const std::string& whole) {
+  if (digits.empty() || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    throw UsageError("bad photo number '" + item + "' in '" + whole +
                      "': give numbers from 'kivphoto list', e.g. 1,3,5-7");
+  }
+  int value = 0;
+  for (char c : digits) value = std::min(value * 10 + (c - '0'), kLastPhotoNumber + 1);
+  if (value < 1 || value > kLastPhotoNumber) {
+    throw UsageError("photo number " + digits + " in '" + whole + "' is out of range: photos are numbered 1 to " +
+                     std::to_string(kLastPhotoNumber) + " (see 'kivphoto list')");
   }
   return value;
 }
@@ -29,7 +35,8 @@ int photoNumber(const std::string& text, const std::string& whole) {
 }  // namespace
 
 std::vector<int> parseSelection(const std::string& text) {
-  std::vector<int> numbers;
+  // One mark per possible photo: repeated items cost no memory however long the text.
+  std::vector<bool> chosen(kLastPhotoNumber + 1);
   std::size_t start = 0;
   while (start <= text.size()) {
     std::size_t comma = text.find(',', start);
@@ -37,17 +44,19 @@ std::vector<int> parseSelection(const std::string& text) {
     const std::string item = text.substr(start, comma - start);
     const std::size_t dash = item.find('-');
     if (dash == std::string::npos) {
-      numbers.push_back(photoNumber(item, text));
+      chosen[static_cast<std::size_t>(photoNumber(item, item, text))] = true;
     } else {
-      const int first = photoNumber(item.substr(0, dash), text);
-      const int last = photoNumber(item.substr(dash + 1), text);
+      const int first = photoNumber(item.substr(0, dash), item, text);
+      const int last = photoNumber(item.substr(dash + 1), item, text);
       if (last < first) throw UsageError("bad range '" + item + "' in '" + text + "'");
-      for (int n = first; n <= last; ++n) numbers.push_back(n);
+      std::fill(chosen.begin() + first, chosen.begin() + last + 1, true);
     }
     start = comma + 1;
   }
-  std::sort(numbers.begin(), numbers.end());
-  numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+  std::vector<int> numbers;
+  for (int n = 1; n <= kLastPhotoNumber; ++n) {
+    if (chosen[static_cast<std::size_t>(n)]) numbers.push_back(n);
+  }
   return numbers;
 }
 

@@ -3,6 +3,7 @@
 #include <platform/host/error.hpp>
 #include <platform/host/text.hpp>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -34,26 +35,30 @@ Int narrow(double value) {
 }
 
 // Roughly the power of ten of an unsigned decimal number already checked for shape:
-// positive for numbers of 1 and above.
-long decimalMagnitude(std::string_view number) {
-  long magnitude = 0;
+// positive for numbers of 1 and above. Exponents may have any number of digits, so
+// every count saturates far beyond double's range instead of overflowing.
+long long decimalMagnitude(std::string_view number) {
+  constexpr long long saturated = 100'000'000'000'000'000;
+  long long magnitude = 0;
   bool seenPoint = false, seenNonZero = false;
   std::size_t i = 0;
   for (; i < number.size() && number[i] != 'e' && number[i] != 'E'; ++i) {
     if (number[i] == '.') {
       seenPoint = true;
     } else if (!seenNonZero && number[i] == '0') {
-      if (seenPoint) --magnitude;
+      if (seenPoint) magnitude = std::max(magnitude - 1, -saturated);
     } else {
       seenNonZero = true;
-      if (!seenPoint) ++magnitude;
+      if (!seenPoint) magnitude = std::min(magnitude + 1, saturated);
     }
   }
   if (!seenNonZero) return -1;
   if (i < number.size()) {
-    long exponent = 0;
-    std::from_chars(number.data() + i + 1 + (number[i + 1] == '+'), number.data() + number.size(), exponent);
-    magnitude += exponent;
+    const bool negativeExponent = number[++i] == '-';
+    if (number[i] == '+' || number[i] == '-') ++i;
+    long long exponent = 0;
+    for (; i < number.size(); ++i) exponent = std::min(exponent * 10 + (number[i] - '0'), saturated);
+    magnitude += negativeExponent ? -exponent : exponent;
   }
   return magnitude;
 }

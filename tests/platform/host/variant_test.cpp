@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <limits>
+#include <string>
+
 namespace kiv::host {
 namespace {
 
@@ -23,6 +27,13 @@ TEST(VariantTest, TextBecomesANumberWhenItIsADecimalNumber) {
   EXPECT_EQ(Variant(".5").toDouble(), 0.5);
   EXPECT_EQ(Variant("5.").toDouble(), 5.0);
   EXPECT_EQ(Variant("1E-400").toDouble(), 0.0);
+  for (const char* tiny : {"1e-9223372036854775808", "0.001e-9223372036854775808", "1e-99999999999999999999"}) {
+    EXPECT_EQ(Variant(tiny).toDouble(), 0.0) << tiny;
+  }
+  EXPECT_EQ(Variant("0e999999999999999999999").toInt16(), 0);
+  EXPECT_EQ(Variant("4.9e-324").toDouble(), std::numeric_limits<double>::denorm_min());
+  EXPECT_EQ(Variant("0." + std::string(400, '0') + "25e401").toInt16(), 2);
+  EXPECT_EQ(Variant("-" + std::string(400, '0') + "1e+2").toInt16(), -100);
 }
 
 TEST(VariantTest, FractionsRoundHalfToEven) {
@@ -38,8 +49,16 @@ TEST(VariantTest, OutOfRangeIsOverflowAndAnythingElseTypeMismatch) {
   EXPECT_EQ(errorOf([] { Variant("-32768.5").toInt16(); }), 0);  // rounds to the even -32768
   EXPECT_EQ(errorOf([] { Variant(std::int32_t{40000}).toInt16(); }), errc::Overflow);
   EXPECT_EQ(errorOf([] { Variant("2147483648").toInt32(); }), errc::Overflow);
-  EXPECT_EQ(errorOf([] { Variant("1e999").toDouble(); }), errc::Overflow);
-  for (const char* bad : {"", " ", "abc", "12abc", "1 2", "0x10", "inf", "nan", "--1", "1e", ".", "+", "1,5", "e5"}) {
+  EXPECT_EQ(errorOf([] { Variant("2147483647.5").toInt32(); }), errc::Overflow);
+  EXPECT_EQ(Variant("-2147483648.5").toInt32(), std::numeric_limits<std::int32_t>::min());
+  EXPECT_EQ(Variant("1.7976931348623157e308").toDouble(), std::numeric_limits<double>::max());
+  for (const char* huge : {"1e999", "-1e309", "1.7976931348623159e308", "1e9223372036854775806",
+                           "1e9223372036854775807", "1e+9223372036854775808", "1e99999999999999999999",
+                           "0.001e9223372036854775807"}) {
+    EXPECT_EQ(errorOf([huge] { Variant(huge).toDouble(); }), errc::Overflow) << huge;
+  }
+  for (const char* bad :
+       {"", " ", "abc", "12abc", "1 2", "0x10", "inf", "nan", "--1", "1e", "1e+", "1e-", ".", "+", "1,5", "e5"}) {
     EXPECT_EQ(errorOf([bad] { Variant(bad).toInt32(); }), errc::TypeMismatch) << '"' << bad << '"';
   }
   EXPECT_EQ(errorOf([] { Variant(Variant::Array{"a"}).toInt16(); }), errc::TypeMismatch);
