@@ -1,5 +1,6 @@
 // kivphoto: runs the photo-upload control without a window.
 #include "options.hpp"
+#include "process_guard.hpp"
 #include "terminal_site.hpp"
 
 #include <control/dispatch.hpp>
@@ -210,6 +211,7 @@ int run(const Options& options) {
 }  // namespace kiv::cli
 
 int main(int argc, char** argv) {
+  kiv::hosts::keepSecretsOutOfCoreFiles();
   using namespace kiv::cli;
   Options options;
   try {

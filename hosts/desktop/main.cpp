@@ -1,5 +1,6 @@
 // kivphoto-desktop: the photo-upload control in a desktop window.
 #include "options.hpp"
+#include "process_guard.hpp"
 #include "window.hpp"
 
 #include <QApplication>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 
 int main(int argc, char** argv) {
+  kiv::hosts::keepSecretsOutOfCoreFiles();
   // Parsed before Qt starts, so that --help and mistakes need no display.
   std::vector<std::string> args(argv + 1, argv + argc);
   kiv::desktop::Options options;

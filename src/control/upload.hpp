@@ -116,6 +116,7 @@ class KIV_EXPORT Upload {
  private:
   host::Variant::Array ListPhotoFiles(std::string sPath);
   void buildGallery(const host::Variant::Array& files);
+  void hideElementsFrom(std::int32_t first);
   void uploadExpress(const host::Variant::Array& files);
   host::PictureRef thumbnailPicture(const std::string& path);
   // What became of one photo of an upload run. A refused FTP login ends the
@@ -123,7 +124,7 @@ class KIV_EXPORT Upload {
   // counting toward the account's lock-out.
   enum class PhotoOutcome { Sent, Kept, LoginRefused };
   struct Transfer;
-  Transfer transferPhoto(const std::string& sFileName);
+  Transfer transferPhoto(const std::string& sFileName, const std::string& photoFolder);
   PhotoOutcome sendPhoto(const std::string& path, std::int32_t n, std::int32_t m);
   std::string uploadFolder() const;
   void uploadList(host::Image& command, bool onlyTicked);

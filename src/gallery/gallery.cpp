@@ -17,6 +17,9 @@ void Upload::kivGetFiles() {
   if (files[0].empty()) {
     Label2.Caption = "No files found.";
     VScroll1.Visible = false;
+    // An earlier showing may have left photos that are gone now on screen.
+    hideElementsFrom(0);
+    imgZoom.Picture = nullptr;
     return;
   }
   if (files.size() == 1) {
@@ -78,13 +81,7 @@ void Upload::buildGallery(const host::Variant::Array& files) {
     thumbnail.Tag = host::numberText(thumbnail.Top);
   }
 
-  for (std::int32_t unused = last + 1; unused <= Image2.UBound(); ++unused) {
-    const auto i = static_cast<std::int16_t>(unused);
-    Image2[i].Visible = false;
-    Image2[i].Picture = nullptr;
-    chkSelect[i].Visible = false;
-    chkSelect[i].Value = 0;
-  }
+  hideElementsFrom(last + 1);
 
   // Far enough that the last row's check boxes can be scrolled into view, however
   // many rows there are.
@@ -93,6 +90,18 @@ void Upload::buildGallery(const host::Variant::Array& files) {
   VScroll1.Max = std::max(extent, lastBoxBottom - static_cast<std::int32_t>(kGalleryFrameHeight));
   VScroll1.Value = 0;
   site_.Refresh();
+}
+
+// Thumbnails and check boxes from `first` on stand for no photo: hidden,
+// without a picture, unticked.
+void Upload::hideElementsFrom(std::int32_t first) {
+  for (std::int32_t unused = first; unused <= Image2.UBound(); ++unused) {
+    const auto i = static_cast<std::int16_t>(unused);
+    Image2[i].Visible = false;
+    Image2[i].Picture = nullptr;
+    chkSelect[i].Visible = false;
+    chkSelect[i].Value = 0;
+  }
 }
 
 // A photo that cannot be shown still gets its place in the grid: it can be

@@ -51,7 +51,8 @@ void Upload::removeEmptiedSubFolders() {
   for (const fs::Folder& subFolder : *oFolders) {
     oSubFolder = std::make_shared<fs::Folder>(subFolder);
     const std::string path = fileSystemObject.BuildPath(scannedPath_, oSubFolder->Name());
-    if (!fileSystemObject.FolderExists(path)) continue;
+    // A folder turned into a link since the scan is neither followed nor removed.
+    if (!fileSystemObject.FolderExists(path) || fileSystemObject.IsLink(path)) continue;
     if (oSubFolder->Files().Count() == 0 && !oSubFolder->HoldsAnyFile()) {
       fileSystemObject.DeleteFolder(path, false);
     }

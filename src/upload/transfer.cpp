@@ -37,16 +37,17 @@ struct Upload::Transfer {
   std::optional<fs::FileStamp> sent;  // the photo as it was read for sending
 };
 
-bool Upload::kivFTPUpload(std::string& sFileName) { return transferPhoto(sFileName).stored; }
+bool Upload::kivFTPUpload(std::string& sFileName) { return transferPhoto(sFileName, {}).stored; }
 
-Upload::Transfer Upload::transferPhoto(const std::string& sFileName) {
+// Given the photo folder, the photo is read only from inside it, never through a link.
+Upload::Transfer Upload::transferPhoto(const std::string& sFileName, const std::string& photoFolder) {
   strHTML = "";
   // The reduction works on a copy outside the photo folder, so the photo itself
   // stays whole until the caller deletes it after a confirmed transfer. Copying
   // first means a photo that is gone or still being written costs no number.
   std::optional<fs::WorkingCopy> copy;
   try {
-    copy.emplace(sFileName);
+    copy.emplace(sFileName, photoFolder);
   } catch (const Error&) {
     reportCommunicationError();
     return {};
@@ -111,12 +112,13 @@ void Upload::notifyPrimary(std::int32_t photoNumber) {
 // the file that was sent: one replaced or rewritten meanwhile stays for the
 // next upload.
 Upload::PhotoOutcome Upload::sendPhoto(const std::string& path, std::int32_t n, std::int32_t m) {
-  const Transfer transfer = transferPhoto(path);
+  const std::string folder = uploadFolder();
+  const Transfer transfer = transferPhoto(path, folder);
   if (transfer.stored) {
     site_.Refresh();
     Label2.Caption = text::progressSentence(n, m);
     site_.Refresh();
-    return fileSystem().DeleteFileIfUnchanged(path, *transfer.sent) ? PhotoOutcome::Sent : PhotoOutcome::Kept;
+    return fileSystem().DeleteFileIfUnchanged(path, *transfer.sent, folder) ? PhotoOutcome::Sent : PhotoOutcome::Kept;
   }
   Label2.Caption = text::progressSentence(n, m);
   site_.Refresh();

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -170,6 +171,21 @@ TEST_F(KivphotoTest, AFolderAnotherRunIsUploadingIsRefusedAtOnce) {
   EXPECT_TRUE(fs::exists(dock_ / "IMG_0001.JPG"));
 }
 
+TEST_F(KivphotoTest, RunsWithCoreDumpsOff) {
+  // Held on the photo-number request long enough to look at the running process.
+  servers_.configure("delay=3");
+  const fs::path limits = scratch_ / "limits";
+  std::string command = "ulimit -c unlimited; env KIV_FTP_PASSWORD=x " + quoted(KIVPHOTO_EXECUTABLE);
+  for (const std::string& option : serverOptions()) command += " " + quoted(option);
+  command += " upload 1 >/dev/null 2>&1 & pid=$!; sleep 1; grep 'Max core file size' /proc/$pid/limits >" +
+             quoted(limits.string()) + "; wait $pid";
+  std::system(command.c_str());
+  std::istringstream line(kiv::test::readFile(limits));
+  std::string max, core, file, size, soft, hard;
+  line >> max >> core >> file >> size >> soft >> hard;
+  EXPECT_EQ(soft + " " + hard, "0 0") << line.str();
+}
+
 TEST_F(KivphotoTest, BadSettingsExitTwoNamingTheProperty) {
   struct Case {
     std::vector<std::string> arguments;
@@ -184,6 +200,7 @@ TEST_F(KivphotoTest, BadSettingsExitTwoNamingTheProperty) {
       {{"upload"}, "photo numbers"},
       {{"frobnicate"}, "frobnicate"},
       {{"--folder", (dock_ / "missing").string(), "upload-all"}, "does not exist"},
+      {{"upload", "2147483647-2147483647"}, "out of range"},
   };
   for (const Case& c : cases) {
     const Outcome outcome = runWithServers(c.arguments);

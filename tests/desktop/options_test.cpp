@@ -3,8 +3,12 @@
 #include <control/upload.hpp>
 
 #include "support/recording_site.hpp"
+#include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <sstream>
 
 namespace kiv::desktop {
 namespace {
@@ -74,6 +78,19 @@ TEST(DesktopOptionsTest, ApplyPropertyUsesTheControlsSettersAndNamesTheCulprit) 
   } catch (const Error& e) {
     EXPECT_EQ(e.number(), 438);
   }
+}
+
+TEST(DesktopProgramTest, RunsWithCoreDumpsOff) {
+  test::TempDir scratch;
+  const std::string limits = (scratch / "limits").string();
+  const std::string command = "ulimit -c unlimited; '" + std::string(KIVPHOTO_DESKTOP_EXECUTABLE) + "' --folder '" +
+                              scratch.path().string() + "' >/dev/null 2>&1 & pid=$!; sleep 2; " +
+                              "grep 'Max core file size' /proc/$pid/limits >'" + limits + "'; kill $pid; wait $pid";
+  std::system(command.c_str());
+  std::istringstream line(test::readFile(limits));
+  std::string max, core, file, size, soft, hard;
+  line >> max >> core >> file >> size >> soft >> hard;
+  EXPECT_EQ(soft + " " + hard, "0 0") << line.str();
 }
 
 }  // namespace

@@ -133,6 +133,10 @@ TEST_F(GalleryTest, ShowingAgainReusesElementsAndStartsUnticked) {
   EXPECT_EQ(u.Label2.Caption, "No files found.");
   EXPECT_FALSE(u.VScroll1.Visible);
   EXPECT_FALSE(u.imgUploadAll.Visible || u.imgSelectedPhotos.Visible || u.imgCancel.Visible || u.Label4.Visible);
+  for (std::int16_t i = 0; i < 5; ++i) {
+    EXPECT_FALSE(u.Image2[i].Visible || u.chkSelect[i].Visible || u.Image2[i].Picture) << "the photos that are gone";
+  }
+  EXPECT_FALSE(u.imgZoom.Picture);
 }
 
 TEST_F(GalleryTest, EmptyFolderLeavesOnlyTheStatusLines) {

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <atomic>
 #include <fstream>
@@ -172,6 +174,40 @@ TEST_F(LocalFaultTest, AHundredMegapixelPhotoIsReducedAndSent) {
   u.imgUploadAll_Click();
   EXPECT_TRUE(f.site.messages.empty());
   EXPECT_EQ(test::pictureSize(servers.ftpRoot() / "1/V1395348_P1.jpg"), (std::pair{170, 119}));
+}
+
+TEST_F(LocalFaultTest, NothingOutsideThePhotoFolderIsSentOrDeleted) {
+  test::TempDir around;
+  const auto dock = around / "dock";
+  for (const auto& folder : {dock / "roll", around / "outside"}) std::filesystem::create_directories(folder);
+  test::writeJpeg(dock / "real.jpg", 64, 48);
+  test::writeJpeg(dock / "roll" / "r.jpg", 64, 48);
+  test::writeFile(around / "secret.key", "PRIVATE KEY");
+  std::filesystem::permissions(around / "secret.key", std::filesystem::perms::owner_read);
+  test::writeJpeg(around / "outside" / "o.jpg", 64, 48);
+  test::writeJpeg(around / "p.jpg", 64, 48);
+  std::filesystem::create_symlink(around / "secret.key", dock / "x.jpg");
+  std::filesystem::create_directory_symlink("../outside", dock / "cam");
+  std::filesystem::create_directory_symlink("..", dock / "up");
+  ASSERT_EQ(::mkfifo((dock / "pipe.jpg").c_str(), 0600), 0);
+  // Reached through a link itself, the photo folder works as any other.
+  std::filesystem::create_directory_symlink(dock, around / "dock-link");
+  u.FullPath((around / "dock-link").string());
+  u.Show();
+  EXPECT_EQ(u.sFiles.array().size(), 2u) << "real.jpg and roll/r.jpg only";
+
+  // After the scan the subfolder is swapped for a link to a folder outside.
+  std::filesystem::rename(dock / "roll", around / "roll-outside");
+  std::filesystem::create_directory_symlink("../roll-outside", dock / "roll");
+  u.imgUploadAll_Click();
+
+  EXPECT_EQ(f.site.events, std::vector<std::string>{"CloseApp"});
+  EXPECT_EQ(f.site.messages.size(), 1u) << "roll/r.jpg is no longer inside";
+  EXPECT_EQ(filesUnder(servers.ftpRoot()).size(), 1u);
+  EXPECT_EQ(test::pictureSize(servers.ftpRoot() / "1/V1395348_P1.jpg"), (std::pair{64, 48}));
+  EXPECT_EQ(filesUnder(around.path()),
+            (std::set<std::string>{"secret.key", "outside/o.jpg", "p.jpg", "roll-outside/r.jpg"}));
+  for (const char* link : {"x.jpg", "cam", "up", "roll"}) EXPECT_TRUE(std::filesystem::is_symlink(dock / link)) << link;
 }
 
 TEST_F(LocalFaultTest, ThePhotoDeletedIsThePhotoSent) {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 namespace kiv {
 namespace {
 
@@ -29,6 +31,12 @@ TEST(ResizeTest, FitsWidthFirstThenHeightRoundingHalvesToEven) {
     EXPECT_EQ(file, before) << "the path is left unchanged";
     EXPECT_EQ(pictureSize(file), c.expected) << c.width << "x" << c.height;
   }
+  // The longest name the file system allows: the save's temporary name must still fit.
+  std::string longest = f.photo(std::string(251, 'n') + ".jpg");
+  writeJpeg(longest, 640, 480);
+  EXPECT_TRUE(f.upload.kivResizeImages(longest));
+  EXPECT_EQ(pictureSize(longest), (std::pair{170, 128}));
+  EXPECT_EQ(test::filesUnder(f.dock.path()).size(), 7u) << "no temporary file left";
 }
 
 TEST(ResizeTest, AlwaysRewritesTheFileAsJpeg) {
@@ -59,6 +67,11 @@ TEST(ResizeTest, FailsWithoutTouchingTheFile) {
   std::string missing = f.photo("missing.jpg");
   EXPECT_FALSE(f.upload.kivResizeImages(missing));
   EXPECT_FALSE(std::filesystem::exists(missing));
+
+  // A pipe is refused, never waited on.
+  std::string pipe = f.photo("pipe.jpg");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  EXPECT_FALSE(f.upload.kivResizeImages(pipe));
 
   // A size limit of zero cannot be met: a clear failure, the photo as it was.
   std::string photo = f.photo("big.jpg");

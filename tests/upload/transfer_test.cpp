@@ -6,6 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace kiv {
 namespace {
@@ -170,11 +175,65 @@ TEST_F(TransferTest, AFailedReductionSendsThePhotoUnchanged) {
   EXPECT_EQ(test::readFile(servers.ftpRoot() / "12/V77_P1.jpg"), "not really a picture");
 }
 
-TEST_F(TransferTest, AMissingPhotoIsAFailedTransfer) {
+TEST_F(TransferTest, APhotoThatCannotBeReadIsAFailedTransferThatTakesNoNumber) {
   std::string missing = f.photo("gone.jpg");
-  EXPECT_FALSE(f.upload.kivFTPUpload(missing));
+  std::string pipe = f.photo("pipe.jpg");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  for (std::string* unreadable : {&missing, &pipe}) {
+    f.site.messages.clear();
+    EXPECT_FALSE(f.upload.kivFTPUpload(*unreadable));
+    expectOneCommunicationError();
+  }
+  EXPECT_TRUE(servers.requests().empty());
+}
+
+// Working copies live in $TMPDIR/kivphoto-<uid>, which must be a private folder.
+struct WorkingFolderTest : TransferTest {
+  test::TempDir temporary;
+  const std::filesystem::path work = temporary / ("kivphoto-" + std::to_string(::geteuid()));
+  const char* const savedTmpdir = std::getenv("TMPDIR");
+
+  void SetUp() override {
+    TransferTest::SetUp();
+    setenv("TMPDIR", temporary.path().c_str(), 1);
+  }
+  void TearDown() override {
+    if (savedTmpdir) {
+      setenv("TMPDIR", savedTmpdir, 1);
+    } else {
+      unsetenv("TMPDIR");
+    }
+  }
+  bool sends() {
+    f.site.messages.clear();
+    std::string sFileName = photo;
+    return f.upload.kivFTPUpload(sFileName);
+  }
+};
+
+TEST_F(WorkingFolderTest, CopiesLeftByAGoneProcessAreRemovedAndOnlyAPrivateFolderIsUsed) {
+  const pid_t gone = ::fork();
+  if (gone == 0) ::_exit(0);
+  ::waitpid(gone, nullptr, 0);
+  test::writeFile(work / (std::to_string(gone) + "-a1b2c3") / "IMG_0001.JPG", "left by a kill -9");
+  test::writeFile(work / (std::to_string(::getpid()) + "-d4e5f6") / "IMG_0002.JPG", "still in use");
+  std::filesystem::permissions(work, std::filesystem::perms::all);
+  EXPECT_TRUE(sends());
+  EXPECT_EQ(test::filesUnder(work), std::set<std::string>{std::to_string(::getpid()) + "-d4e5f6/IMG_0002.JPG"});
+  EXPECT_EQ(std::filesystem::status(work).permissions(), std::filesystem::perms::owner_all) << "closed again";
+
+  // Another user's folder, a link, or no usable TMPDIR: a failed transfer that takes no number.
+  std::filesystem::remove_all(work);
+  std::filesystem::create_directory(work);
+  ASSERT_EQ(::chown(work.c_str(), 65534, 65534), 0);
+  EXPECT_FALSE(sends());
+  std::filesystem::remove_all(work);
+  std::filesystem::create_directory_symlink(temporary.path(), work);
+  EXPECT_FALSE(sends());
+  setenv("TMPDIR", (temporary / "missing").c_str(), 1);
+  EXPECT_FALSE(sends());
   expectOneCommunicationError();
-  EXPECT_TRUE(filesUnder(servers.ftpRoot()).empty());
+  EXPECT_EQ(webRequests("/capture").size(), 1u) << "only the first transfer asked for a number";
 }
 
 TEST_F(TransferTest, AStalledServerIsAbandonedAfterTheIdleTimeOut) {

@@ -1,5 +1,7 @@
 #include <platform/filesystem/filesystem.hpp>
 
+#include "posix_support.hpp"
+
 #include <platform/host/error.hpp>
 
 #include <algorithm>
@@ -8,15 +10,10 @@
 #include <filesystem>
 #include <system_error>
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kiv::fs {
-namespace {
-
-namespace stdfs = std::filesystem;
+namespace detail {
 
 // The one place where system errors become kiv::Error.
 [[noreturn]] void fail(int number, const std::string& path, const std::string& reason) {
@@ -35,7 +32,7 @@ namespace stdfs = std::filesystem;
   } else if (ec == std::errc::permission_denied || ec == std::errc::operation_not_permitted ||
              ec == std::errc::read_only_file_system || ec == std::errc::directory_not_empty) {
     number = errc::PermissionDenied;
-  } else if (ec == std::errc::no_space_on_device) {
+  } else if (ec == std::errc::no_space_on_device || ec == std::errc::file_too_large || ec.value() == EDQUOT) {
     number = errc::DiskFull;
   }
   fail(number, path, ec.message());
@@ -49,50 +46,6 @@ FileStamp stampOf(const struct stat& status) {
   return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
           static_cast<std::int64_t>(status.st_size),
           static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec};
-}
-
-// Closes a descriptor when its owner goes.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-bool writeAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t written = ::write(fd, data, size);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
-
-// Copies what is readable from `from` into the new file `to`; the byte count,
-// or -1 with errno set.
-std::int64_t copyContent(int from, const std::string& to) {
-  const Descriptor out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
-  if (out.get() < 0) return -1;
-  std::vector<char> buffer(256 * 1024);
-  std::int64_t copied = 0;
-  for (;;) {
-    const ssize_t got = ::read(from, buffer.data(), buffer.size());
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return -1;
-    if (got == 0) break;
-    if (!writeAll(out.get(), buffer.data(), static_cast<std::size_t>(got))) return -1;
-    copied += got;
-  }
-  return copied;
 }
 
 bool isMissing(const std::error_code& ec) {
@@ -117,6 +70,13 @@ std::string join(const std::string& folder, const std::string& name) {
   return start == std::string::npos ? joined : joined + name.substr(start);
 }
 
+}  // namespace detail
+
+namespace {
+
+namespace stdfs = std::filesystem;
+using namespace detail;
+
 // Camera numbering order: "IMG_0002.JPG" before "img_0003.jpg".
 bool caseFoldedLess(const std::string& a, const std::string& b) {
   const auto fold = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
@@ -130,8 +90,9 @@ struct Listing {
   std::vector<std::string> folders;
 };
 
-// Visible entries of one folder, symlinks taken as what they point to. A link
-// that points nowhere is listed as a file: something is there.
+// Visible regular files and real folders of one folder. Links and special
+// files are left out: a link could lead a photo, or a whole folder of them,
+// in from outside, and a pipe would block whoever opened it.
 Listing list(const std::string& folder) {
   Listing listing;
   std::error_code ec;
@@ -140,11 +101,10 @@ Listing list(const std::string& folder) {
   for (const stdfs::directory_iterator end; it != end;) {
     std::string name = it->path().filename().string();
     if (!name.empty() && name.front() != '.') {
-      const bool isFolder = it->is_directory(ec);
-      if (ec && !isMissing(ec) && ec != std::errc::too_many_symbolic_link_levels) {
-        fail(ec, errc::PathNotFound, it->path().string());
-      }
-      (isFolder ? listing.folders : listing.files).push_back(std::move(name));
+      const auto type = it->symlink_status(ec).type();
+      if (ec && !isMissing(ec)) fail(ec, errc::PathNotFound, it->path().string());
+      if (type == stdfs::file_type::regular) listing.files.push_back(std::move(name));
+      if (type == stdfs::file_type::directory) listing.folders.push_back(std::move(name));
     }
     it.increment(ec);
     if (ec) fail(ec, errc::PathNotFound, folder);
@@ -258,67 +218,8 @@ void FileSystemObject::DeleteFolder(const std::string& path, bool force) const {
   }
 }
 
-bool FileSystemObject::DeleteFileIfUnchanged(const std::string& path, const FileStamp& expected) const {
-  struct stat status {};
-  if (::lstat(path.c_str(), &status) != 0) {
-    if (errno == ENOENT) return true;
-    failErrno(errc::FileNotFound, path);
-  }
-  if (!S_ISREG(status.st_mode) || !(stampOf(status) == expected)) return false;
-  if (::unlink(path.c_str()) != 0 && errno != ENOENT) failErrno(errc::FileNotFound, path);
-  return true;
-}
-
 std::string FileSystemObject::BuildPath(const std::string& folder, const std::string& name) const {
   return join(folder, name);
 }
-
-WorkingCopy::WorkingCopy(const std::string& original) {
-  const Descriptor in(::open(original.c_str(), O_RDONLY | O_CLOEXEC));
-  if (in.get() < 0) failErrno(errc::FileNotFound, original);
-  struct stat before {};
-  if (::fstat(in.get(), &before) != 0) failErrno(errc::FileNotFound, original);
-  if (!S_ISREG(before.st_mode)) fail(errc::FileNotFound, original, "not a regular file");
-
-  std::error_code ec;
-  std::string pattern = (stdfs::temp_directory_path(ec) / "kivphoto-XXXXXX").string();
-  if (ec) fail(ec, errc::PathNotFound, "the temporary folder");
-  if (::mkdtemp(pattern.data()) == nullptr) failErrno(errc::PathNotFound, pattern);
-  folder_ = pattern;
-  path_ = join(folder_, lastComponent(original));
-
-  struct stat after {};
-  const std::int64_t copied = copyContent(in.get(), path_);
-  if (copied < 0 || ::fstat(in.get(), &after) != 0) {
-    const std::error_code error(errno, std::generic_category());
-    stdfs::remove_all(folder_, ec);
-    fail(error, errc::FileNotFound, original);
-  }
-  original_ = stampOf(before);
-  if (!(stampOf(after) == original_) || copied != original_.size) {
-    stdfs::remove_all(folder_, ec);
-    fail(errc::PathFileAccessError, original, "the file changed while it was read; it is left for the next upload");
-  }
-}
-
-WorkingCopy::~WorkingCopy() {
-  std::error_code ignored;
-  stdfs::remove_all(folder_, ignored);
-}
-
-FolderLock::FolderLock(const std::string& folder)
-    : descriptor_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-  if (descriptor_ < 0) failErrno(errc::PathNotFound, folder);
-  if (::flock(descriptor_, LOCK_EX | LOCK_NB) != 0) {
-    const int error = errno;
-    ::close(descriptor_);
-    if (error == EWOULDBLOCK) {
-      fail(errc::PermissionDenied, folder, "another upload of this photo folder is running; try again when it has finished");
-    }
-    fail(std::error_code(error, std::generic_category()), errc::PathNotFound, folder);
-  }
-}
-
-FolderLock::~FolderLock() { ::close(descriptor_); }
 
 }  // namespace kiv::fs

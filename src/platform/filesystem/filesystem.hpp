@@ -5,7 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The disk as the control sees it: a file-system object with folders, files and
@@ -14,9 +16,10 @@
 // Contract:
 // - A Folder holds only its path; every Files()/SubFolders() call reads the disk
 //   anew. The collections they return are snapshots taken at the call.
-// - Listings are sorted by name, case folded (ties by exact name), and leave out
-//   names starting with "." (hidden companion files). A symlink is listed as what
-//   it points to; any entry that is not a folder is listed as a file.
+// - Listings are sorted by name, case folded (ties by exact name), and hold only
+//   regular files and real folders: names starting with "." (hidden companion
+//   files), links (to files or folders) and special files are left out. The
+//   folder listed may itself be reached through a link.
 // - DeleteFolder never deletes a file and never follows a symlink inside the tree.
 // - Every failure is a kiv::Error: 53 file not found, 70 permission denied,
 //   76 path not found, 75 other access errors, 61 disk full; the message names
@@ -33,13 +36,20 @@ struct FileStamp {
   friend bool operator==(const FileStamp&, const FileStamp&) = default;
 };
 
-// A private copy of a photo in a fresh folder under the system's temporary
-// directory, removed with its folder when the owner goes. The original is read
-// once; a photo whose size or modification time changed while it was read (a
-// dock still writing it) is refused, so only a whole photo is ever sent.
+// A private copy of a photo, in a folder of its own inside this user's private
+// working folder ($TMPDIR/kivphoto-<uid>, mode 0700, checked to be the user's
+// own), removed with its folder when the owner goes. Copies left behind by a
+// process that no longer runs are removed when the next one is made.
+//
+// The original is opened without blocking (a pipe is refused, never waited
+// on) and read once; a photo whose size or modification time changed while it
+// was read (a dock still writing it) is refused, so only a whole photo is ever
+// sent. Given the photo folder, the path must lie below it and no part of it
+// below the folder may be a link: nothing outside the folder is read as one of
+// its photos.
 class KIV_EXPORT WorkingCopy {
  public:
-  explicit WorkingCopy(const std::string& original);
+  explicit WorkingCopy(const std::string& original, const std::string& photoFolder = {});
   ~WorkingCopy();
   WorkingCopy(const WorkingCopy&) = delete;
   WorkingCopy& operator=(const WorkingCopy&) = delete;
@@ -49,10 +59,22 @@ class KIV_EXPORT WorkingCopy {
   const FileStamp& original() const { return original_; }
 
  private:
+  void discard();
+
   std::string folder_;
   std::string path_;
   FileStamp original_;
+  int folderLock_ = -1;
 };
+
+// Replaces the file at path with content. The content is written to a new file
+// beside it, created exclusively under a short unpredictable name (so it never
+// lands in a file someone planted, nor through a link, and fits however long
+// the target's name), given its final mode before the first byte, and renamed
+// over the target: a failure leaves the old file as it was. Without a mode the
+// new file takes the mode of the one it replaces (0644 for a new one).
+KIV_EXPORT void ReplaceFileAtomically(const std::string& path, std::string_view content,
+                                      std::optional<std::uint32_t> mode = std::nullopt);
 
 // An advisory lock on a folder, held while the owner lives, so that two
 // uploads of one photo folder, from any process, never run at once. It is
@@ -137,8 +159,14 @@ class KIV_EXPORT FileSystemObject {
   // Deletes the file only while the path still leads to the file the stamp
   // was taken of, unchanged; a read-only one too. True when the file is gone,
   // also when another program took it first; false when it was kept because
-  // the path now leads to another or a changed file.
-  bool DeleteFileIfUnchanged(const std::string& path, const FileStamp& expected) const;
+  // the path now leads to another or a changed file. Given the photo folder,
+  // the path is followed below it without going through any link, so nothing
+  // outside the folder is ever deleted.
+  bool DeleteFileIfUnchanged(const std::string& path, const FileStamp& expected,
+                             const std::string& photoFolder = {}) const;
+
+  // True when the path itself is a symbolic link, whatever it points to.
+  bool IsLink(const std::string& path) const;
 
   // Removes the folder with the empty folders inside it, only when no file is
   // left anywhere inside (70 otherwise, nothing removed). Without force a

@@ -1,5 +1,6 @@
 #include <platform/host/property_bag.hpp>
 
+#include <platform/filesystem/filesystem.hpp>
 #include <platform/host/error.hpp>
 
 #include <cerrno>
@@ -8,8 +9,6 @@
 #include <fstream>
 #include <sstream>
 
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace kiv::host {
 namespace {
@@ -197,36 +196,10 @@ std::string FilePropertyBag::text() const {
   return out;
 }
 
+// Holds the FTP password: readable by its owner only, and never written into a
+// file someone else prepared.
 void FilePropertyBag::save(const std::filesystem::path& file) const {
-  const std::string content = text();
-  std::filesystem::path temporary = file;
-  temporary += ".tmp-" + std::to_string(::getpid());
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) ioError(file, "write the property file", errno);
-  std::size_t written = 0;
-  while (written < content.size()) {
-    const ssize_t n = ::write(fd, content.data() + written, content.size() - written);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      const int error = errno;
-      ::close(fd);
-      ::unlink(temporary.c_str());
-      ioError(file, "write the property file", error);
-    }
-    written += static_cast<std::size_t>(n);
-  }
-  const bool synced = ::fsync(fd) == 0;
-  const int syncError = errno;
-  if (::close(fd) != 0 || !synced) {
-    const int error = synced ? errno : syncError;
-    ::unlink(temporary.c_str());
-    ioError(file, "write the property file", error);
-  }
-  if (::rename(temporary.c_str(), file.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(temporary.c_str());
-    ioError(file, "replace the property file", error);
-  }
+  fs::ReplaceFileAtomically(file.string(), text(), 0600);
 }
 
 }  // namespace kiv::host

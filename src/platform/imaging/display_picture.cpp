@@ -15,8 +15,8 @@ namespace {
 
 host::Bitmap decodeForDisplay(const std::string& path) {
   using vips::VImage;
-  VImage picture = VImage::thumbnail(path.c_str(), DisplayBox,
-                                     VImage::option()->set("height", DisplayBox)->set("size", VIPS_SIZE_DOWN));
+  VImage picture = detail::PictureFile(path).thumbnail(
+      DisplayBox, [] { return VImage::option()->set("height", DisplayBox)->set("size", VIPS_SIZE_DOWN); });
   if (picture.interpretation() != VIPS_INTERPRETATION_sRGB) picture = picture.colourspace(VIPS_INTERPRETATION_sRGB);
   if (picture.format() != VIPS_FORMAT_UCHAR) picture = picture.cast(VIPS_FORMAT_UCHAR);
   if (picture.bands() == 3) picture = picture.bandjoin_const({255});
@@ -58,7 +58,7 @@ class DisplayPicture final : public host::Picture {
 }  // namespace
 
 host::PictureRef LoadDisplayPicture(const std::string& path) {
-  detail::readHeader(path);
+  detail::PictureFile(path).header();
   return std::make_shared<DisplayPicture>(path);
 }
 

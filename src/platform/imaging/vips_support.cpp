@@ -5,29 +5,15 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace kiv::imaging::detail {
 
 namespace {
-
-enum class Kind { None, Jpeg, Bitmap };
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 std::string firstLine(const char* text) {
   std::string line(text ? text : "");
@@ -35,35 +21,30 @@ std::string firstLine(const char* text) {
   return line.empty() ? std::string("unknown imaging error") : line;
 }
 
-Kind sniff(const std::string& path) {
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) {
-    const int err = errno;
-    if (err == ENOENT || err == ENOTDIR) throw Error(errc::FileNotFound, "File not found: " + path);
-    if (err == EACCES || err == EPERM)
-      throw Error(errc::PermissionDenied, "Permission denied: cannot read " + path);
-    throw Error(errc::PathFileAccessError, "Cannot open " + path + ": " + std::strerror(err));
-  }
-  struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
-    throw Error(errc::InvalidPicture, "Invalid picture: " + path + " is not a file");
+[[noreturn]] void throwOpenError(int err, const std::string& path) {
+  if (err == ENOENT || err == ENOTDIR) throw Error(errc::FileNotFound, "File not found: " + path);
+  if (err == EACCES || err == EPERM) throw Error(errc::PermissionDenied, "Permission denied: cannot read " + path);
+  throw Error(errc::PathFileAccessError, "Cannot read " + path + ": " + std::strerror(err));
+}
 
-  unsigned char magic[3] = {};
+// Reads at an offset, so the descriptor's own position stays where libvips
+// expects it.
+std::size_t readAt(int fd, unsigned char* buffer, std::size_t size, off_t offset, const std::string& path) {
   std::size_t got = 0;
-  while (got < sizeof magic) {
-    const ssize_t n = ::read(fd.get(), magic + got, sizeof magic - got);
+  while (got < size) {
+    const ssize_t n = ::pread(fd, buffer + got, size - got, offset + static_cast<off_t>(got));
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int err = errno;
-      throw Error(errc::PathFileAccessError, "Cannot read " + path + ": " + std::strerror(err));
-    }
+    if (n < 0) throwOpenError(errno, path);
     if (n == 0) break;
     got += static_cast<std::size_t>(n);
   }
-  if (got >= 3 && magic[0] == 0xFF && magic[1] == 0xD8 && magic[2] == 0xFF) return Kind::Jpeg;
-  if (got >= 2 && magic[0] == 'B' && magic[1] == 'M') return Kind::Bitmap;
-  return Kind::None;
+  return got;
 }
+
+struct BlobUnref {
+  void operator()(VipsBlob* blob) const { vips_area_unref(VIPS_AREA(blob)); }
+};
+using Blob = std::unique_ptr<VipsBlob, BlobUnref>;
 
 }  // namespace
 
@@ -85,22 +66,65 @@ void throwVipsError(int number, const std::string& what, const vips::VError& e) 
   throw Error(number, what + ": " + firstLine(e.what()));
 }
 
-Header readHeader(const std::string& path) {
+PictureFile::PictureFile(const std::string& path) : path_(path) {
   ensureVips();
-  const Kind kind = sniff(path);
-  if (kind == Kind::None)
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) throwOpenError(errno, path);
+  struct Closer {
+    int fd;
+    bool keep = false;
+    ~Closer() {
+      if (!keep) ::close(fd);
+    }
+  } closer{fd};
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    throw Error(errc::InvalidPicture, "Invalid picture: " + path + " is not a file");
+  }
+  unsigned char magic[3] = {};
+  const std::size_t got = readAt(fd, magic, sizeof magic, 0, path);
+  jpeg_ = got >= 3 && magic[0] == 0xFF && magic[1] == 0xD8 && magic[2] == 0xFF;
+  if (!jpeg_ && (got < 2 || magic[0] != 'B' || magic[1] != 'M')) {
     throw Error(errc::InvalidPicture, "Invalid picture: " + path + " holds no JPEG or bitmap picture");
+  }
+  size_ = static_cast<std::size_t>(status.st_size);
+  closer.keep = true;
+  fd_ = fd;
+}
 
-  const std::string what = "Invalid picture: " + path;
+PictureFile::~PictureFile() { ::close(fd_); }
+
+// A JPEG is read straight from the descriptor, so the decoder can shrink while
+// decoding; a bitmap goes through ImageMagick, which reads it from memory.
+template <class FromSource, class FromBlob>
+vips::VImage PictureFile::read(FromSource fromSource, FromBlob fromBlob) const {
+  if (jpeg_) {
+    ::lseek(fd_, 0, SEEK_SET);
+    return fromSource(vips::VSource::new_from_descriptor(fd_));
+  }
+  std::vector<unsigned char> bytes(size_);
+  bytes.resize(readAt(fd_, bytes.data(), bytes.size(), 0, path_));
+  const Blob blob(vips_blob_copy(bytes.data(), bytes.size()));
+  return fromBlob(blob.get());
+}
+
+Header PictureFile::header() const {
+  const std::string what = "Invalid picture: " + path_;
   return vipsCall(errc::InvalidPicture, what, [&] {
-    auto options = vips::VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL);
-    vips::VImage image = kind == Kind::Jpeg ? vips::VImage::jpegload(path.c_str(), options)
-                                            : vips::VImage::magickload(path.c_str(), options);
+    auto options = [] { return vips::VImage::option()->set("access", VIPS_ACCESS_SEQUENTIAL); };
+    vips::VImage image =
+        read([&](vips::VSource source) { return vips::VImage::jpegload_source(source, options()); },
+             [&](VipsBlob* blob) { return vips::VImage::magickload_buffer(blob, options()); });
     Header header{image.width(), image.height()};
     if (vips_image_get_orientation_swap(image.get_image())) std::swap(header.width, header.height);
     if (header.width < 1 || header.height < 1) throw Error(errc::InvalidPicture, what + " has no pixels");
     return header;
   });
+}
+
+vips::VImage PictureFile::thumbnail(int width, const std::function<vips::VOption*()>& options) const {
+  return read([&](vips::VSource source) { return vips::VImage::thumbnail_source(source, width, options()); },
+              [&](VipsBlob* blob) { return vips::VImage::thumbnail_buffer(blob, width, options()); });
 }
 
 }  // namespace kiv::imaging::detail

@@ -4,6 +4,8 @@
 
 #include <vips/vips8>
 
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -33,8 +35,30 @@ struct Header {
   int height = 0;  // upright
 };
 
-// Checks that the file exists, can be read and holds a JPEG or bitmap picture
-// (judged by its first bytes), then reads its header: 53, 70 or 481 otherwise.
-Header readHeader(const std::string& path);
+// A picture file opened for reading. Opening never waits: a pipe or a device
+// is refused, not read. Its first bytes must be those of a JPEG or a bitmap.
+// 53 missing, 70 unreadable, 481 no picture. Every read of a photo by libvips
+// goes through one of these, never through the path again.
+class PictureFile {
+ public:
+  explicit PictureFile(const std::string& path);
+  ~PictureFile();
+  PictureFile(const PictureFile&) = delete;
+  PictureFile& operator=(const PictureFile&) = delete;
+
+  Header header() const;
+  // The picture scaled to `width` (and whatever the options say), in one decode.
+  // options() is asked for a fresh option set for the call.
+  vips::VImage thumbnail(int width, const std::function<vips::VOption*()>& options) const;
+
+ private:
+  template <class FromSource, class FromBlob>
+  vips::VImage read(FromSource fromSource, FromBlob fromBlob) const;
+
+  std::string path_;
+  int fd_ = -1;
+  std::size_t size_ = 0;
+  bool jpeg_ = false;
+};
 
 }  // namespace kiv::imaging::detail

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -49,20 +51,25 @@ TEST(FolderListingTest, SortsByCaseFoldedNameWithExactTieBreak) {
   EXPECT_EQ(names(folder.SubFolders()), (std::vector<std::string>{"Roll1", "roll2", "ROLL3"}));
 }
 
-TEST(FolderListingTest, SkipsHiddenNamesAndListsLinksAsWhatTheyPointTo) {
+TEST(FolderListingTest, ListsOnlyRegularFilesAndRealFolders) {
   TempDir dir;
-  writeFile(dir / "IMG_0001.JPG", "x");
-  writeFile(dir / "._IMG_0001.JPG", "x");
-  stdfs::create_directory(dir / ".thumbnails");
-  writeFile(dir / "elsewhere" / "a.jpg", "x");
-  stdfs::create_symlink(dir / "IMG_0001.JPG", dir / "link.jpg");
-  stdfs::create_directory_symlink(dir / "elsewhere", dir / "linked");
-  stdfs::create_symlink(dir / "gone.jpg", dir / "dangling.jpg");
+  writeFile(dir / "dock" / "IMG_0001.JPG", "x");
+  writeFile(dir / "dock" / "._IMG_0001.JPG", "x");
+  stdfs::create_directory(dir / "dock" / ".thumbnails");
+  writeFile(dir / "outside" / "a.jpg", "x");
+  stdfs::create_symlink(dir / "dock" / "IMG_0001.JPG", dir / "dock" / "link.jpg");
+  stdfs::create_symlink(dir / "gone.jpg", dir / "dock" / "dangling.jpg");
+  stdfs::create_directory_symlink(dir / "outside", dir / "dock" / "cam");
+  stdfs::create_directory_symlink(dir.path(), dir / "dock" / "up");
+  ASSERT_EQ(::mkfifo((dir / "dock" / "pipe.jpg").c_str(), 0600), 0);
 
-  const kiv::fs::Folder folder(dir.path().string());
-  EXPECT_EQ(names(folder.Files()), (std::vector<std::string>{"dangling.jpg", "IMG_0001.JPG", "link.jpg"}));
-  EXPECT_EQ(names(folder.SubFolders()), (std::vector<std::string>{"elsewhere", "linked"}));
-  EXPECT_EQ(folder.SubFolders()[1].Files().Count(), 1u);
+  const kiv::fs::Folder folder((dir / "dock").string());
+  EXPECT_EQ(names(folder.Files()), std::vector<std::string>{"IMG_0001.JPG"});
+  EXPECT_TRUE(names(folder.SubFolders()).empty());
+
+  // The folder itself may be reached through a link.
+  stdfs::create_directory_symlink(dir / "dock", dir / "dock-link");
+  EXPECT_EQ(names(kiv::fs::Folder((dir / "dock-link").string()).Files()), std::vector<std::string>{"IMG_0001.JPG"});
 }
 
 TEST(FolderListingTest, NamesAndPathsJoinWithOneSeparator) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace kiv::host {
 namespace {
@@ -29,14 +30,26 @@ TEST(PropertyBagTest, SavedFileIsReadableByItsOwnerOnlyAndReplacedWhole) {
   test::TempDir dir;
   test::writeFile(dir / "props", "VIN = \"old\"\n");
   ::chmod((dir / "props").c_str(), 0644);
+  // Another user in a shared folder plants files where a save might write.
+  const auto planted = dir / ("props.tmp-" + std::to_string(::getpid()));
+  test::writeFile(planted, "planted");
+  ::chmod(planted.c_str(), 0666);
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown(planted.c_str(), 65534, 65534), 0);
+  }
+  std::filesystem::create_symlink(planted, dir / ".kiv-link");
+  const mode_t umask = ::umask(0);
   FilePropertyBag bag;
   bag.WriteProperty("VIN", Variant("new"), Variant(""));
   bag.save(dir / "props");
+  ::umask(umask);
   struct stat info {};
   ASSERT_EQ(::stat((dir / "props").c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_EQ(info.st_uid, ::geteuid());
   EXPECT_EQ(FilePropertyBag::load(dir / "props").ReadProperty("VIN", Variant()).toString(), "new");
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "no temporary file left";
+  EXPECT_EQ(test::readFile(planted), "planted");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 3) << "no temporary file left";
 }
 
 TEST(PropertyBagTest, DamagedFileNamesTheFileAndLine) {

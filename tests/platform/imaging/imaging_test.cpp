@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <csignal>
 #include <filesystem>
 #include <functional>
@@ -269,6 +271,8 @@ TEST(DisplayPictureTest, ChecksTheHeaderAtOnceButDecodesOnFirstUse) {
   errorOf(errc::InvalidPicture, [&] { LoadDisplayPicture((dir / "clip.jpg").string()); });
   errorOf(errc::InvalidPicture, [&] { LoadDisplayPicture((dir / "clip.mpeg").string()); });
   errorOf(errc::FileNotFound, [&] { LoadDisplayPicture((dir / "gone.jpg").string()); });
+  ASSERT_EQ(::mkfifo((dir / "pipe.jpg").c_str(), 0600), 0);
+  errorOf(errc::InvalidPicture, [&] { LoadDisplayPicture((dir / "pipe.jpg").string()); });
 
   test::writeJpeg(dir / "a.jpg", 640, 480);
   auto picture = LoadDisplayPicture((dir / "a.jpg").string());
@@ -279,6 +283,13 @@ TEST(DisplayPictureTest, ChecksTheHeaderAtOnceButDecodesOnFirstUse) {
   fs::remove(dir / "a.jpg");
   EXPECT_EQ(vanished->bitmap().width, 0);
   EXPECT_TRUE(vanished->bitmap().rgba.empty());
+
+  // Swapped for a pipe after its header was read: drawn empty, never waited on.
+  test::writeJpeg(dir / "b.jpg", 64, 48);
+  auto swapped = LoadDisplayPicture((dir / "b.jpg").string());
+  fs::remove(dir / "b.jpg");
+  ASSERT_EQ(::mkfifo((dir / "b.jpg").c_str(), 0600), 0);
+  EXPECT_TRUE(swapped->bitmap().rgba.empty());
 }
 
 TEST(DisplayPictureTest, SharedViewsDecodeOnceAcrossThreads) {

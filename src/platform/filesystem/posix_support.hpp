@@ -1,0 +1,55 @@
+#pragma once
+
+// Internal to the file-system layer: what its sources share over POSIX.
+
+#include <platform/filesystem/filesystem.hpp>
+
+#include <string>
+#include <system_error>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kiv::fs::detail {
+
+// The one place where system errors become kiv::Error: 53 file not found,
+// 70 permission denied, 76 path not found, 61 disk full, 75 the rest. The
+// message names the path and the system's reason.
+[[noreturn]] void fail(int number, const std::string& path, const std::string& reason);
+[[noreturn]] void fail(const std::error_code& ec, int numberIfMissing, const std::string& path);
+[[noreturn]] void failErrno(int numberIfMissing, const std::string& path);
+bool isMissing(const std::error_code& ec);
+
+FileStamp stampOf(const struct stat& status);
+
+std::string withoutTrailingSeparators(std::string path);
+std::string lastComponent(const std::string& path);
+std::string join(const std::string& folder, const std::string& name);
+
+// Closes a descriptor when its owner goes.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd = -1) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(Descriptor&& other) noexcept : fd_(other.release()) {}
+  Descriptor& operator=(Descriptor&& other) noexcept {
+    if (this != &other) {
+      if (fd_ >= 0) ::close(fd_);
+      fd_ = other.release();
+    }
+    return *this;
+  }
+  int get() const { return fd_; }
+  int release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
+}  // namespace kiv::fs::detail
