@@ -5,16 +5,14 @@
 #include <control/kivphotoupload.h>
 #include <control/typelib.hpp>
 #include <control/upload.hpp>
+#include <platform/filesystem/filesystem.hpp>
 #include <platform/host/text.hpp>
 
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,7 +21,6 @@
 #include <new>
 #include <sstream>
 #include <string>
-#include <system_error>
 #include <vector>
 
 static_assert(kiv::typelib::kClassId == KIV_CLSID_UPLOAD);
@@ -130,6 +127,25 @@ void toC(const Variant& value, kiv_variant& out) {
   out = made;
 }
 
+// A container's failure status as the control error it stands for.
+[[noreturn]] void throwContainerFailure(kiv_status status, const std::string& message) {
+  if ((status & 0xFFFF0000u) == dispatch::kControlErrorBase) throw Error(static_cast<int>(status & 0xFFFFu), message);
+  throw Error(errc::InvalidProcedureCall, message);
+}
+
+class OwnedVariant {
+ public:
+  explicit OwnedVariant(const Variant& value) {
+    kiv_variant_init(&c);
+    toC(value, c);
+  }
+  ~OwnedVariant() { kiv_variant_clear(&c); }
+  OwnedVariant(const OwnedVariant&) = delete;
+  OwnedVariant& operator=(const OwnedVariant&) = delete;
+
+  kiv_variant c;
+};
+
 // ---- the site --------------------------------------------------------------
 
 class CallbackSite final : public host::Site {
@@ -143,10 +159,7 @@ class CallbackSite final : public host::Site {
   void PropertyChanged(std::string_view name) override {
     if (!c_.property_changed) return;
     kiv_status status = c_.property_changed(c_.user, std::string(name).c_str());
-    if (status == KIV_S_OK) return;
-    if ((status & 0xFFFF0000u) == 0x800A0000u)
-      throw Error(static_cast<int>(status & 0xFFFFu), "the container refused the change of " + std::string(name));
-    throw Error(errc::InvalidProcedureCall, "the container refused the change of " + std::string(name));
+    if (status != KIV_S_OK) throwContainerFailure(status, "the container refused the change of " + std::string(name));
   }
   void RaiseEvent(std::string_view name) override {
     if (!c_.event) return;
@@ -160,6 +173,41 @@ class CallbackSite final : public host::Site {
 
  private:
   kiv_site c_{};
+};
+
+// ---- the property bag --------------------------------------------------------
+
+class CallbackPropertyBag final : public host::PropertyBag {
+ public:
+  explicit CallbackPropertyBag(const kiv_property_bag& bag) : c_(bag) {}
+
+  Variant ReadProperty(std::string_view name, const Variant& defaultValue) override {
+    key_ = name;
+    const OwnedVariant fallback(defaultValue);
+    OwnedVariant value(defaultValue);
+    kiv_status status = c_.read(c_.user, key_.c_str(), &fallback.c, &value.c);
+    if (status != KIV_S_OK) throwContainerFailure(status, "the container's property bag could not read it");
+    try {
+      return fromC(value.c);
+    } catch (const std::invalid_argument& e) {
+      throw Error(errc::TypeMismatch, e.what());
+    }
+  }
+
+  void WriteProperty(std::string_view name, const Variant& value, const Variant& defaultValue) override {
+    key_ = name;
+    const OwnedVariant stored(value);
+    const OwnedVariant fallback(defaultValue);
+    kiv_status status = c_.write(c_.user, key_.c_str(), &stored.c, &fallback.c);
+    if (status != KIV_S_OK) throwContainerFailure(status, "the container's property bag could not store it");
+  }
+
+  // The key being read or written, to name it in a failure.
+  const std::string& key() const { return key_; }
+
+ private:
+  kiv_property_bag c_;
+  std::string key_;
 };
 
 // ---- the control -----------------------------------------------------------
@@ -191,6 +239,19 @@ std::uint32_t uploadRelease(kiv_upload* p) {
   }
   return left;
 }
+
+// Every entry that runs control code holds one: a container may release the
+// control from any callback, and the control must outlive the call it is in.
+class CallReference {
+ public:
+  explicit CallReference(kiv_upload* control) noexcept : control_(control) { uploadAddRef(control_); }
+  ~CallReference() { uploadRelease(control_); }
+  CallReference(const CallReference&) = delete;
+  CallReference& operator=(const CallReference&) = delete;
+
+ private:
+  kiv_upload* control_;
+};
 
 kiv_status invokeMember(UploadObject* obj, const dispatch::Member* member, std::uint16_t kind,
                         kiv_variant* args, std::size_t count, kiv_variant* result) {
@@ -235,6 +296,7 @@ kiv_status invokeMember(UploadObject* obj, const dispatch::Member* member, std::
 kiv_status uploadInvoke(kiv_upload* p, std::int32_t dispid, std::uint16_t kind, kiv_variant* args,
                         std::size_t count, kiv_variant* result) {
   if (p == nullptr) return KIV_E_POINTER;
+  const CallReference hold(p);
   UploadObject* obj = self(p);
   return guarded(&obj->lastError, [&] {
     return invokeMember(obj, dispatch::find(dispid), kind, args, count, result);
@@ -244,6 +306,7 @@ kiv_status uploadInvoke(kiv_upload* p, std::int32_t dispid, std::uint16_t kind, 
 kiv_status uploadInvokeByName(kiv_upload* p, const char* name, std::uint16_t kind, kiv_variant* args,
                               std::size_t count, kiv_variant* result) {
   if (p == nullptr || name == nullptr) return KIV_E_POINTER;
+  const CallReference hold(p);
   UploadObject* obj = self(p);
   return guarded(&obj->lastError, [&] {
     return invokeMember(obj, dispatch::find(std::string_view(name)), kind, args, count, result);
@@ -260,6 +323,7 @@ kiv_status uploadGetIDOfName(kiv_upload* p, const char* name, std::int32_t* disp
 
 kiv_status uploadEvent(kiv_upload* p, const char* name, std::int16_t index) {
   if (p == nullptr || name == nullptr) return KIV_E_POINTER;
+  const CallReference hold(p);
   UploadObject* obj = self(p);
   return guarded(&obj->lastError, [&]() -> kiv_status {
     Upload& u = obj->upload;
@@ -286,8 +350,34 @@ const char* uploadLastError(kiv_upload* p) {
   return self(p)->lastError.c_str();
 }
 
-constexpr kiv_upload_vtbl kUploadVtbl{uploadAddRef,      uploadRelease, uploadInvoke, uploadInvokeByName,
-                                      uploadGetIDOfName, uploadEvent,   uploadLastError};
+kiv_status deliverWithBag(kiv_upload* p, const kiv_property_bag& bag,
+                          void (Upload::*event)(host::PropertyBag&)) {
+  const CallReference hold(p);
+  UploadObject* obj = self(p);
+  return guarded(&obj->lastError, [&] {
+    CallbackPropertyBag adapter(bag);
+    try {
+      (obj->upload.*event)(adapter);
+    } catch (const Error& e) {
+      throw Error(e.number(), adapter.key() + ": " + e.what());
+    }
+    return KIV_S_OK;
+  });
+}
+
+kiv_status uploadReadProperties(kiv_upload* p, const kiv_property_bag* bag) {
+  if (p == nullptr || bag == nullptr || bag->read == nullptr) return KIV_E_POINTER;
+  return deliverWithBag(p, *bag, &Upload::ReadProperties);
+}
+
+kiv_status uploadWriteProperties(kiv_upload* p, const kiv_property_bag* bag) {
+  if (p == nullptr || bag == nullptr || bag->write == nullptr) return KIV_E_POINTER;
+  return deliverWithBag(p, *bag, &Upload::WriteProperties);
+}
+
+constexpr kiv_upload_vtbl kUploadVtbl{uploadAddRef,         uploadRelease,        uploadInvoke,
+                                      uploadInvokeByName,   uploadGetIDOfName,    uploadEvent,
+                                      uploadLastError,      uploadReadProperties, uploadWriteProperties};
 
 UploadObject::UploadObject(const kiv_site* s) : kiv_upload{&kUploadVtbl}, site(s), upload(site) {}
 
@@ -384,33 +474,6 @@ std::string withoutOurRecord(const stdfs::path& file) {
   return kept;
 }
 
-// Writes beside the file and renames, so a failure never leaves a half-written registry.
-void replaceFile(const stdfs::path& file, const std::string& text) {
-  stdfs::create_directories(file.parent_path());
-  std::string tmpl = (file.parent_path() / ".registry.XXXXXX").string();
-  int fd = mkstemp(tmpl.data());
-  if (fd < 0) throw std::system_error(errno, std::generic_category(), "cannot create " + tmpl);
-  bool ok = fchmod(fd, 0644) == 0;
-  const char* p = text.data();
-  std::size_t left = text.size();
-  while (ok && left > 0) {
-    ssize_t n = write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) ok = false;
-    else {
-      p += n;
-      left -= static_cast<std::size_t>(n);
-    }
-  }
-  ok = ok && fsync(fd) == 0;
-  ok = (close(fd) == 0) && ok;
-  if (!ok || std::rename(tmpl.c_str(), file.c_str()) != 0) {
-    int err = errno;
-    unlink(tmpl.c_str());
-    throw std::system_error(err, std::generic_category(), "cannot write " + file.string());
-  }
-}
-
 kiv_status registration(bool enter) noexcept {
   kiv_status status = guarded(nullptr, [&] {
     stdfs::path file = registryFile();
@@ -420,7 +483,8 @@ kiv_status registration(bool enter) noexcept {
       if (text.empty()) text = "# kivPhotoUpload per-user component registry\n";
       text += record();
     }
-    replaceFile(file, text);
+    stdfs::create_directories(file.parent_path());
+    fs::ReplaceFileAtomically(file.string(), text, 0600);
     return KIV_S_OK;
   });
   return status == KIV_S_OK || status == KIV_E_OUTOFMEMORY ? status : KIV_SELFREG_E_CLASS;

@@ -8,7 +8,9 @@
  * 0x800A0000 + number for an error of the control (13 type mismatch, 6
  * overflow, ...), or one of the KIV_E_* / KIV_DISP_E_* codes below. Nothing
  * else ever leaves the library. All calls for one control are made on one
- * thread, one at a time.
+ * thread, one at a time. Every call that runs the control holds a reference
+ * on it until it returns, so a container may release the control from any
+ * callback; the control then goes when that call returns.
  */
 #ifndef KIVPHOTOUPLOAD_H
 #define KIVPHOTOUPLOAD_H
@@ -137,6 +139,24 @@ typedef struct kiv_site {
   int16_t (*message_box)(void* user, const char* prompt, int16_t buttons, const char* title);
 } kiv_site;
 
+/* Where a container keeps a control's saved properties, for the control's
+ * ReadProperties and WriteProperties. name is a property's key; the variants
+ * belong to the library and are valid during the call only.
+ * read: *value arrives holding a copy of default_value; leave it for a key
+ * that is not stored, or clear and replace it with the stored value (text
+ * malloc'd, e.g. with kiv_variant_set_string). The library clears *value
+ * afterwards, also when read fails.
+ * write: stores value under name; default_value is what read will be offered
+ * for that key, so a container may leave out values equal to it.
+ * A non-zero status fails the event with that status when it is a
+ * KIV_CONTROL_ERROR, otherwise with KIV_CONTROL_ERROR(5). */
+typedef struct kiv_property_bag {
+  void* user;
+  kiv_status (*read)(void* user, const char* name, const kiv_variant* default_value, kiv_variant* value);
+  kiv_status (*write)(void* user, const char* name, const kiv_variant* value,
+                      const kiv_variant* default_value);
+} kiv_property_bag;
+
 typedef struct kiv_upload kiv_upload;
 typedef struct kiv_class_factory kiv_class_factory;
 
@@ -156,10 +176,17 @@ typedef struct kiv_upload_vtbl {
   /* Delivers a container or child-control event: "Initialize", "InitProperties",
    * "Show", "imgCancel_Click", "imgUploadAll_Click", "imgSelectedPhotos_Click",
    * "Image2_Click" (with index), "VScroll1_Change", "VScroll1_Scroll". index is
-   * ignored by the others. */
+   * ignored by the others. ReadProperties and WriteProperties take a bag and
+   * have entries of their own below. */
   kiv_status (*Event)(kiv_upload* self, const char* name, int16_t index);
   /* The message of the last failed call on this control; valid until the next call. */
   const char* (*LastError)(kiv_upload* self);
+  /* The container events with a property bag. ReadProperties restores the
+   * saved properties without property_changed calls; a read failing part-way
+   * leaves the keys read before it restored. The bag's read (or write) must
+   * not be NULL. */
+  kiv_status (*ReadProperties)(kiv_upload* self, const kiv_property_bag* bag);
+  kiv_status (*WriteProperties)(kiv_upload* self, const kiv_property_bag* bag);
 } kiv_upload_vtbl;
 
 struct kiv_upload {

@@ -10,8 +10,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -68,6 +70,7 @@ struct Container {
   std::vector<std::pair<std::string, int>> events;
   int repaints = 0;
   kiv_status refuseChanges = KIV_S_OK;
+  kiv_upload* releaseOnCloseApp = nullptr;
 
   kiv_site site() {
     kiv_site s{};
@@ -79,9 +82,79 @@ struct Container {
       return c->refuseChanges;
     };
     s.event = [](void* user, const char* name, int32_t dispid) {
-      static_cast<Container*>(user)->events.emplace_back(name, dispid);
+      auto* c = static_cast<Container*>(user);
+      c->events.emplace_back(name, dispid);
+      if (dispid == KIV_DISPID_CLOSEAPP && c->releaseOnCloseApp != nullptr) {
+        c->releaseOnCloseApp->vtbl->Release(c->releaseOnCloseApp);
+        c->releaseOnCloseApp = nullptr;
+      }
     };
     return s;
+  }
+};
+
+std::string describe(const kiv_variant& v) {
+  switch (v.vt) {
+    case KIV_VT_EMPTY: return "EMPTY";
+    case KIV_VT_I2: return "I2 " + std::to_string(v.u.i2);
+    case KIV_VT_I4: return "I4 " + std::to_string(v.u.i4);
+    case KIV_VT_STR: return std::string("STR ") + v.u.str;
+    default: return "vt " + std::to_string(v.vt);
+  }
+}
+
+kiv_variant copyOf(const kiv_variant& v) {
+  kiv_variant copy = v;
+  if (v.vt == KIV_VT_STR) {
+    kiv_variant_init(&copy);
+    kiv_variant_set_string(&copy, v.u.str);
+  }
+  return copy;
+}
+
+// A container's property store, reached by the control only through its C callbacks.
+struct Bag {
+  std::map<std::string, kiv_variant> stored;
+  std::vector<std::tuple<std::string, std::string, std::string>> writes;  // key, value, default
+  std::string failReadOf;
+  kiv_upload* releaseOnWrite = nullptr;
+
+  ~Bag() {
+    for (auto& [key, value] : stored) kiv_variant_clear(&value);
+  }
+  void store(const std::string& key, const kiv_variant& value) {
+    forget(key);
+    stored.emplace(key, copyOf(value));
+  }
+  void forget(const std::string& key) {
+    auto found = stored.find(key);
+    if (found == stored.end()) return;
+    kiv_variant_clear(&found->second);
+    stored.erase(found);
+  }
+
+  kiv_property_bag bag() {
+    kiv_property_bag b{};
+    b.user = this;
+    b.read = [](void* user, const char* name, const kiv_variant*, kiv_variant* value) {
+      auto* self = static_cast<Bag*>(user);
+      auto found = self->stored.find(name);
+      if (found == self->stored.end()) return KIV_S_OK;
+      kiv_variant_clear(value);
+      *value = copyOf(found->second);
+      return self->failReadOf == name ? KIV_E_FAIL : KIV_S_OK;
+    };
+    b.write = [](void* user, const char* name, const kiv_variant* value, const kiv_variant* defaultValue) {
+      auto* self = static_cast<Bag*>(user);
+      self->writes.emplace_back(name, describe(*value), describe(*defaultValue));
+      self->store(name, *value);
+      if (self->releaseOnWrite != nullptr) {
+        self->releaseOnWrite->vtbl->Release(self->releaseOnWrite);
+        self->releaseOnWrite = nullptr;
+      }
+      return KIV_S_OK;
+    };
+    return b;
   }
 };
 
@@ -159,6 +232,8 @@ TEST_F(ComponentTest, RegistrationEntersReplacesAndRemovesTheClassRecord) {
   int files = 0;
   for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(registry().parent_path())) ++files;
   EXPECT_EQ(files, 1) << "a temporary file was left beside the registry";
+  EXPECT_EQ(std::filesystem::status(registry()).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 TEST_F(ComponentTest, RegistrationThatCannotWriteIsReportedAsFailure) {
@@ -292,6 +367,101 @@ TEST_F(ComponentTest, ValuesCrossTheBoundaryIntactAndByReferenceTextComesBack) {
   EXPECT_EQ(let(control, "KIVUser", "other"), KIV_CONTROL_ERROR(5));
 
   control->vtbl->Release(control);
+  EXPECT_EQ(lib.canUnloadNow(), KIV_S_OK);
+}
+
+TEST_F(ComponentTest, ContainerMayReleaseTheControlFromItsCallbacks) {
+  // Nothing answers on port 1, so each photo fails at once.
+  test::writeFile(home / "dock/a.jpg", "not a picture");
+  auto prepared = [&](Container& container, const char* mode) {
+    kiv_upload* control = create(container);
+    if (control == nullptr) return control;
+    EXPECT_EQ(let(control, "FullPath", (home / "dock").c_str()), KIV_S_OK);
+    EXPECT_EQ(let(control, "KIVWEB", "http://127.0.0.1:1"), KIV_S_OK);
+    EXPECT_EQ(let(control, "KIVType", mode), KIV_S_OK);
+    return control;
+  };
+
+  Container express;
+  kiv_upload* control = prepared(express, "EXPRESSPHOTOS");
+  ASSERT_NE(control, nullptr);
+  express.releaseOnCloseApp = control;
+  EXPECT_EQ(control->vtbl->Event(control, "Show", 0), KIV_S_OK);
+  EXPECT_EQ(express.releaseOnCloseApp, nullptr) << "CloseApp was not raised";
+  EXPECT_EQ(lib.canUnloadNow(), KIV_S_OK);
+
+  Container gallery;
+  control = prepared(gallery, "DIGITAL");
+  ASSERT_NE(control, nullptr);
+  ASSERT_EQ(control->vtbl->Event(control, "Show", 0), KIV_S_OK);
+  gallery.releaseOnCloseApp = control;
+  EXPECT_EQ(control->vtbl->Event(control, "imgUploadAll_Click", 0), KIV_S_OK);
+  EXPECT_EQ(gallery.releaseOnCloseApp, nullptr) << "CloseApp was not raised";
+  EXPECT_EQ(lib.canUnloadNow(), KIV_S_OK);
+
+  Container saving;
+  control = create(saving);
+  ASSERT_NE(control, nullptr);
+  Bag bag;
+  bag.releaseOnWrite = control;
+  kiv_property_bag callbacks = bag.bag();
+  EXPECT_EQ(control->vtbl->WriteProperties(control, &callbacks), KIV_S_OK);
+  EXPECT_EQ(bag.writes.size(), 12u);
+  EXPECT_EQ(lib.canUnloadNow(), KIV_S_OK);
+}
+
+TEST_F(ComponentTest, PropertyBagOfCallbacksSavesEveryKeyAndRestoresWithoutNotifying) {
+  Container saving;
+  kiv_upload* source = create(saving);
+  ASSERT_NE(source, nullptr);
+  ASSERT_EQ(let(source, "VIN", "WDB2030461A123456"), KIV_S_OK);
+  ASSERT_EQ(let(source, "VehicleID", "42"), KIV_S_OK);
+  Bag bag;
+  kiv_property_bag callbacks = bag.bag();
+  ASSERT_EQ(source->vtbl->WriteProperties(source, &callbacks), KIV_S_OK);
+  source->vtbl->Release(source);
+  using Write = std::tuple<std::string, std::string, std::string>;
+  EXPECT_EQ(bag.writes, (std::vector<Write>{
+                            {"VehicleID", "I4 42", "I4 1395348"},
+                            {"UserID", "I2 8515", "I2 8515"},
+                            {"CompanyID", "I4 1", "I2 1"},
+                            {"KIVUser", "STR vorpelk", "STR vorpelk"},
+                            {"KIVPassword", "STR vorpelk", "STR vorpelk"},
+                            {"KIVFTP", "STR kivftp", "STR kivftp"},
+                            {"KIVWEB", "STR http://kivweb", "STR http://kivweb"},
+                            {"VIN", "STR WDB2030461A123456", "STR "},
+                            {"FullPath", "STR C:\\KIV_PHOTOS", "STR C:\\KIV_PHOTOS"},
+                            {"IMAGEHEIGHT", "I2 226", "STR 226"},
+                            {"IMAGEWIDTH", "I2 170", "STR 170"},
+                            {"KIVType", "STR DIGITAL", "STR DIGITAL"},
+                        }));
+
+  Container restoring;
+  kiv_upload* target = create(restoring);
+  ASSERT_NE(target, nullptr);
+  ASSERT_EQ(let(target, "KIVType", "EXPRESSPHOTOS"), KIV_S_OK);
+  restoring.changed.clear();
+  bag.forget("KIVType");
+  ASSERT_EQ(target->vtbl->ReadProperties(target, &callbacks), KIV_S_OK);
+  EXPECT_EQ(getText(target, KIV_DISPID_VIN), "WDB2030461A123456");
+  EXPECT_EQ(getText(target, KIV_DISPID_VEHICLEID), "42");
+  EXPECT_EQ(getText(target, KIV_DISPID_KIVTYPE), "DIGITAL");
+  EXPECT_TRUE(restoring.changed.empty());
+
+  bag.failReadOf = "VIN";
+  EXPECT_EQ(target->vtbl->ReadProperties(target, &callbacks), KIV_CONTROL_ERROR(5));
+  EXPECT_STREQ(target->vtbl->LastError(target), "VIN: the container's property bag could not read it");
+  bag.failReadOf.clear();
+  kiv_variant tooBig;
+  kiv_variant_init(&tooBig);
+  kiv_variant_set_string(&tooBig, "40000");
+  bag.store("UserID", tooBig);
+  kiv_variant_clear(&tooBig);
+  EXPECT_EQ(target->vtbl->ReadProperties(target, &callbacks), KIV_CONTROL_ERROR(6));
+  EXPECT_STREQ(target->vtbl->LastError(target), "UserID: Overflow: 40000 is out of range");
+  EXPECT_EQ(target->vtbl->ReadProperties(target, nullptr), KIV_E_POINTER);
+
+  target->vtbl->Release(target);
   EXPECT_EQ(lib.canUnloadNow(), KIV_S_OK);
 }
 
