@@ -12,7 +12,6 @@
 #include <optional>
 #include <random>
 #include <string_view>
-#include <system_error>
 #include <utility>
 #include <vector>
 
