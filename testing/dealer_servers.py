@@ -193,21 +193,18 @@ def make_web_handler(state):
         def log_message(self, fmt, *args):
             pass
 
-        def answer(self, status, body, content_type="text/plain"):
-            self.send_response(status)
-            self.send_header("Content-Type", content_type)
-            self.send_header("Content-Length", str(len(body)))
-            self.end_headers()
-            self.wfile.write(body)
-
-        def trickle(self, status, body, pause):
+        def answer(self, status, body, content_type="text/plain", pause=0):
+            """Sends the whole answer, or with pause > 0 its body a byte at a time."""
             try:
-                self.connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+                if pause > 0:
+                    self.connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
                 self.send_response(status)
-                self.send_header("Content-Type", "text/plain")
+                self.send_header("Content-Type", content_type)
                 self.send_header("Content-Length", str(len(body)))
                 self.end_headers()
-                for index in range(len(body)):
+                if pause <= 0:
+                    self.wfile.write(body)
+                for index in range(len(body) if pause > 0 else 0):
                     time.sleep(pause)
                     self.wfile.write(body[index:index + 1])
             except ConnectionError:
@@ -232,10 +229,7 @@ def make_web_handler(state):
                     body = b"error"
                 else:
                     body = photo_number_body(state, query.get("VID", ""))
-                pause = state.get("trickle")
-                if pause > 0:
-                    return self.trickle(status, body, pause)
-                return self.answer(status, body)
+                return self.answer(status, body, pause=state.get("trickle"))
             if url.path == "/RLQNew/Web/Photo/PhotoSetWebPrimary.aspx":
                 status = state.get("primary_status") or 200
                 return self.answer(status, b"OK" if status == 200 else b"error")
