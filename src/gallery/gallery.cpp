@@ -119,6 +119,7 @@ void Upload::uploadExpress(const host::Variant::Array& files) {
   const auto count = static_cast<std::int32_t>(files.size());
   for (std::int32_t i = 0; i < count; ++i) {
     if (sendPhoto(files[static_cast<std::size_t>(i)], i + 1, count) == PhotoOutcome::LoginRefused) break;
+    if (site_.StopRequested()) break;
   }
   Label2.Caption = "";
   Label3.Caption = "Completed.";

@@ -9,7 +9,8 @@ void Upload::imgSelectedPhotos_Click() { uploadList(imgSelectedPhotos, true); }
 
 // Sends every listed photo, or only the ticked ones, reporting each as its
 // position in the whole list. The command's pointer shows the hourglass while it
-// runs and the arrow afterwards, also when an error ends it. The photo folder
+// runs and the arrow afterwards, also when an error ends it; a host asking to
+// stop ends it after the photo in flight. The photo folder
 // is locked for the run, so a second run of it refuses at once instead of
 // sending the same photos again.
 void Upload::uploadList(host::Image& command, bool onlyTicked) {
@@ -28,7 +29,7 @@ void Upload::uploadList(host::Image& command, bool onlyTicked) {
       if (onlyTicked && chkSelect[static_cast<std::int16_t>(i)].Value != 1) continue;
       const PhotoOutcome outcome = sendPhoto(files[static_cast<std::size_t>(i)], i + 1, count);
       if (outcome == PhotoOutcome::Sent) removeEmptiedSubFolders();
-      if (outcome == PhotoOutcome::LoginRefused) break;
+      if (outcome == PhotoOutcome::LoginRefused || site_.StopRequested()) break;
     }
     site_.Refresh();
   } catch (...) {

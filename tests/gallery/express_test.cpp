@@ -56,6 +56,15 @@ TEST_F(ExpressTest, AFailedTransferKeepsItsPhotoAndTheRestGoOn) {
   EXPECT_EQ(u.Label3.Caption, "Completed.");
 }
 
+TEST_F(ExpressTest, AHostAskingToStopKeepsTheRestAndStillCompletes) {
+  f.site.stopAfterQueries = 0;
+  u.Show();
+  EXPECT_EQ(filesUnder(servers.ftpRoot()).size(), 1u);
+  EXPECT_EQ(filesUnder(f.dock.path()).size(), 2u);
+  EXPECT_EQ(u.Label3.Caption, "Completed.");
+  EXPECT_EQ(f.site.events, std::vector<std::string>{"CloseApp"});
+}
+
 TEST_F(ExpressTest, ServerFaultsLoseNoPhoto) {
   for (const char* fault : {"ftp_fail_put=1", "ftp_truncate_put=1", "ftp_refuse_login=1", "web_down=1"}) {
     SCOPED_TRACE(fault);

@@ -28,8 +28,14 @@ class RecordingSite : public host::Site {
     messages.push_back({std::string(prompt), buttons, std::string(title)});
     return 1;
   }
+  bool StopRequested() override {
+    ++stopQueries;
+    return stopAfterQueries >= 0 && stopQueries > stopAfterQueries;
+  }
 
   int refreshes = 0;
+  int stopQueries = 0;
+  int stopAfterQueries = -1;  // answers yes once this many queries were answered no; -1 never
   std::vector<std::string> changed;
   std::vector<std::string> events;
   std::vector<Message> messages;

@@ -43,6 +43,26 @@ TEST_F(CommandsTest, UploadAllSendsEveryPhotoDeletesItAndCloses) {
   EXPECT_EQ(filesUnder(servers.ftpRoot()), (std::set<std::string>{"8/V3_P1.jpg", "8/V3_P2.jpg", "8/V3_P3.jpg"}));
   EXPECT_EQ(f.site.events, std::vector<std::string>{"CloseApp"});
   EXPECT_EQ(u.imgUploadAll.MousePointer, host::pointer::Arrow);
+  EXPECT_EQ(f.site.stopQueries, 3) << "the host is asked after every photo";
+}
+
+TEST_F(CommandsTest, AHostAskingToStopEndsEitherCommandAfterThePhotoInFlight) {
+  for (const char* name : {"1.jpg", "2.jpg", "3.jpg", "4.jpg"}) photo(name);
+  u.Show();
+  f.site.stopAfterQueries = 0;
+  u.chkSelect[1].Value = 1;
+  u.chkSelect[2].Value = 1;
+  u.imgSelectedPhotos_Click();
+  EXPECT_EQ(sentences(), std::vector<std::string>{"Uploading file 2 of 4."});
+  EXPECT_EQ(f.site.events, std::vector<std::string>{"CloseApp"});
+  EXPECT_EQ(u.imgSelectedPhotos.MousePointer, host::pointer::Arrow);
+
+  u.Show();
+  f.site.stopQueries = 0;
+  f.site.stopAfterQueries = 1;
+  u.imgUploadAll_Click();
+  EXPECT_EQ(filesUnder(f.dock.path()), std::set<std::string>{"4.jpg"});
+  EXPECT_EQ(filesUnder(servers.ftpRoot()).size(), 3u);
 }
 
 TEST_F(CommandsTest, UploadSelectedSendsOnlyTickedPhotosNumberedInTheWholeList) {

@@ -8,4 +8,6 @@ Site::~Site() = default;
 
 PictureRef Site::LoadPicture(const std::string& path) { return imaging::LoadDisplayPicture(path); }
 
+bool Site::StopRequested() { return false; }
+
 }  // namespace kiv::host

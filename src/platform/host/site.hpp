@@ -26,6 +26,9 @@ class KIV_EXPORT Site {
   // A picture for display from a JPEG or bitmap file; kiv::Error 481 when the file
   // holds no picture, 53 when it is missing. The default decodes at display size.
   virtual PictureRef LoadPicture(const std::string& path);
+  // Asked between the photos of an upload run: true ends the run as after its
+  // last photo, leaving the rest in the folder. The default never stops.
+  virtual bool StopRequested();
 };
 
 }  // namespace kiv::host
