@@ -44,7 +44,7 @@ class Parser {
  public:
   Parser(std::string_view text, const std::string& origin) : text_(text), origin_(origin) {}
 
-  void into(MemoryPropertyBag& bag) {
+  void into(FilePropertyBag& bag) {
     std::size_t start = 0;
     while (start <= text_.size()) {
       std::size_t end = text_.find('\n', start);
@@ -60,7 +60,7 @@ class Parser {
     throw Error(errc::BadFileNameOrNumber, origin_ + ":" + std::to_string(line_) + ": " + what);
   }
 
-  void parseLine(std::string_view line, MemoryPropertyBag& bag) {
+  void parseLine(std::string_view line, FilePropertyBag& bag) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     std::size_t i = 0;
     auto skipBlanks = [&] { while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i; };
@@ -90,12 +90,13 @@ class Parser {
           value = Variant(number);
         }
       } catch (const Error&) {
-        fail("the value of " + name + " must be a number or text in double quotes");
+        fail("the value of " + name + " must be a number or text in double quotes, e.g. " + name + " = \"" +
+             std::string(bare) + "\"");
       }
     }
     skipBlanks();
     if (i != line.size() && line[i] != '#') fail("unexpected text after the value of " + name);
-    bag.set(name, std::move(value));
+    bag.setFromLine(name, std::move(value), line_);
   }
 
   std::string unquote(std::string_view line, std::size_t& i) {
@@ -176,6 +177,16 @@ FilePropertyBag FilePropertyBag::load(const std::filesystem::path& file) {
   std::ostringstream content;
   content << in.rdbuf();
   return parse(content.str(), file.string());
+}
+
+int FilePropertyBag::lineOf(std::string_view name) const {
+  auto found = lines_.find(name);
+  return found == lines_.end() ? 0 : found->second;
+}
+
+void FilePropertyBag::setFromLine(std::string_view name, Variant value, int line) {
+  set(name, std::move(value));
+  lines_[std::string(name)] = line;
 }
 
 std::string FilePropertyBag::text() const {

@@ -47,6 +47,12 @@ class KIV_EXPORT FilePropertyBag : public MemoryPropertyBag {
   static FilePropertyBag parse(std::string_view text, const std::string& origin);
   void save(const std::filesystem::path& file) const;
   std::string text() const;
+  // The line a value was read from, 0 for one not read from a file.
+  int lineOf(std::string_view name) const;
+  void setFromLine(std::string_view name, Variant value, int line);
+
+ private:
+  std::map<std::string, int, std::less<>> lines_;
 };
 
 }  // namespace kiv::host
