@@ -1,14 +1,13 @@
 // kivphoto: runs the photo-upload control without a window.
 #include "options.hpp"
 #include "process_guard.hpp"
+#include "settings.hpp"
 #include "terminal_site.hpp"
 
-#include <control/dispatch.hpp>
 #include <control/upload.hpp>
 #include <platform/host/text.hpp>
 
-#include <cstdlib>
-#include <fstream>
+#include <csignal>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -18,72 +17,32 @@
 namespace kiv::cli {
 namespace {
 
+using hosts::Action;
+using hosts::Options;
+
 constexpr int kAllSent = 0;
 constexpr int kSomeFailed = 1;
 constexpr int kUsage = 2;
 constexpr int kRunError = 3;
 
-// A setting that cannot be applied: a bad value, an unreadable file.
-class ConfigError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+volatile std::sig_atomic_t stopSignal = 0;
 
-using text::equalsIgnoringCase;
-using text::upper;
-
-std::string readPasswordFile(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) throw ConfigError("cannot read the password file " + file.string());
-  std::string line;
-  std::getline(in, line);
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return line;
+void requestStop(int) {
+  stopSignal = 1;
+  constexpr char kNote[] =
+      "\nkivphoto: stopping after the photo being sent (press Ctrl-C again to quit at once)\n";
+  [[maybe_unused]] const auto written = ::write(STDERR_FILENO, kNote, sizeof kNote - 1);
 }
 
-void applySettings(Upload& upload, const Options& options) {
-  if (options.propertiesFile && std::filesystem::exists(*options.propertiesFile)) {
-    host::FilePropertyBag bag = host::FilePropertyBag::load(*options.propertiesFile);
-    try {
-      upload.ReadProperties(bag);
-    } catch (const Error& error) {
-      const std::string origin = "property file " + options.propertiesFile->string() + ": ";
-      // The bag's conversion errors do not say which property; assigning the
-      // stored values one by one finds it.
-      for (std::string_view name : dispatch::persistedPropertyNames()) {
-        if (!bag.contains(name)) continue;
-        try {
-          dispatch::letProperty(upload, name, bag.ReadProperty(name, host::Variant()));
-        } catch (const Error& named) {
-          throw ConfigError(origin + named.what());
-        }
-      }
-      throw ConfigError(origin + error.what());
-    }
-  } else {
-    upload.InitProperties();
-  }
-
-  if (const char* password = std::getenv("KIV_FTP_PASSWORD")) {
-    dispatch::letProperty(upload, "KIVPassword", host::Variant(std::string(password)));
-  }
-  for (const auto& [name, value] : options.settings) {
-    if (equalsIgnoringCase(name, "KIVPassword")) {
-      std::cerr << "kivphoto: warning: a password on the command line can be seen by other users; "
-                   "prefer KIV_FTP_PASSWORD or --password-file\n";
-    }
-    dispatch::letProperty(upload, name, host::Variant(value));
-  }
-  if (options.passwordFile) {
-    dispatch::letProperty(upload, "KIVPassword", host::Variant(readPasswordFile(*options.passwordFile)));
-  }
-}
-
-void save(Upload& upload, const std::filesystem::path& file) {
-  host::FilePropertyBag bag;
-  if (std::filesystem::exists(file)) bag = host::FilePropertyBag::load(file);
-  upload.WriteProperties(bag);
-  bag.save(file);
+// The first Ctrl-C or termination request lets the photo in flight finish;
+// the handler then goes, so a second one ends the program at once.
+void stopOnSignals() {
+  struct sigaction action {};
+  action.sa_handler = requestStop;
+  action.sa_flags = SA_RESTART | SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
 }
 
 std::vector<std::string> waitingPhotos(const Upload& upload) {
@@ -92,17 +51,21 @@ std::vector<std::string> waitingPhotos(const Upload& upload) {
   return files;
 }
 
-std::string shownName(const std::string& file, const std::string& folder) {
-  const std::filesystem::path relative = std::filesystem::path(file).lexically_relative(folder);
-  if (relative.empty() || relative.native().rfind("..", 0) == 0) return file;
-  return relative.string();
-}
-
-int reportOutcome(const TerminalSite& site, const std::vector<std::string>& asked, const std::string& folder) {
+// One line on standard output says how the run went; the photos left behind
+// are named on standard error.
+int reportOutcome(const TerminalSite& site, const std::vector<std::string>& asked, const std::string& folder,
+                  bool quiet) {
   std::vector<std::string> left;
   for (const std::string& file : asked) {
     if (std::filesystem::exists(file)) left.push_back(file);
   }
+  if (!quiet) {
+    std::cout << "Sent " << asked.size() - left.size() << " of " << asked.size() << " photos";
+    if (!site.unreduced().empty()) std::cout << " (" << site.unreduced().size() << " at full size)";
+    std::cout << "; " << left.size() << (left.size() == 1 ? " is" : " are") << " still in the folder.\n"
+              << std::flush;
+  }
+  if (site.stopped()) std::cerr << "kivphoto: the upload was stopped on request\n";
   if (left.empty() && site.messageBoxes() == 0) return kAllSent;
   if (!left.empty()) {
     std::cerr << "kivphoto: " << left.size() << " of " << asked.size()
@@ -118,6 +81,7 @@ int run(const Options& options) {
   TerminalSite site(std::cout, std::cerr, isatty(STDOUT_FILENO) != 0, options.quiet);
   Upload upload(site);
   site.watch(upload);
+  site.stopWhen(stopSignal);
 
   try {
     upload.Initialize();
@@ -126,25 +90,27 @@ int run(const Options& options) {
     return kRunError;
   }
 
+  hosts::AppliedSettings applied;
   try {
-    applySettings(upload, options);
-    if (options.save) save(upload, *options.propertiesFile);
+    applied = hosts::applySettings(upload, options);
+    if (options.save) hosts::saveProperties(upload, *options.propertiesFile);
   } catch (const Error& error) {
     std::cerr << "kivphoto: " << error.what() << '\n';
     return kUsage;
-  } catch (const ConfigError& error) {
+  } catch (const hosts::SettingError& error) {
     std::cerr << "kivphoto: " << error.what() << '\n';
     return kUsage;
   }
+  for (const std::string& warning : applied.warnings) std::cerr << "kivphoto: warning: " << warning << '\n';
+  if (options.save && options.action == Action::None) return kAllSent;
 
-  const bool express = upper(upload.KIVType()) == "EXPRESSPHOTOS";
+  const bool express = text::upper(upload.KIVType()) == "EXPRESSPHOTOS";
   if (express && options.action != Action::None) {
     std::cerr << "kivphoto: the capture mode is EXPRESSPHOTOS, where showing the control sends every "
                  "photo at once; give no action, or --mode DIGITAL to list or choose photos\n";
     return kUsage;
   }
   if (!express && options.action == Action::None) {
-    if (options.save) return kAllSent;
     std::cerr << "kivphoto: no action given: use list, upload-all or upload N,M,...\n"
                  "Try 'kivphoto --help'.\n";
     return kUsage;
@@ -157,6 +123,10 @@ int run(const Options& options) {
     std::cerr << "kivphoto: FullPath: the photo folder " << folder << " does not exist\n";
     return kUsage;
   }
+  if (options.action != Action::List) {
+    if (applied.defaultPassword) std::cerr << "kivphoto: warning: " << hosts::DefaultPasswordWarning << '\n';
+    stopOnSignals();
+  }
   try {
     upload.Show();
     site.Refresh();
@@ -164,7 +134,7 @@ int run(const Options& options) {
 
     if (express) {
       site.finishLine();
-      return reportOutcome(site, photos, folder);
+      return reportOutcome(site, photos, folder, options.quiet);
     }
     if (options.action == Action::List) {
       site.finishLine();
@@ -177,7 +147,7 @@ int run(const Options& options) {
       upload.imgUploadAll_Click();
       site.Refresh();
       site.finishLine();
-      return reportOutcome(site, photos, folder);
+      return reportOutcome(site, photos, folder, options.quiet);
     }
 
     std::vector<std::string> asked;
@@ -195,7 +165,7 @@ int run(const Options& options) {
     upload.imgSelectedPhotos_Click();
     site.Refresh();
     site.finishLine();
-    return reportOutcome(site, asked, folder);
+    return reportOutcome(site, asked, folder, options.quiet);
   } catch (const Error& error) {
     site.finishLine();
     std::cerr << "kivphoto: error " << error.number() << ": " << error.what() << '\n';
@@ -212,21 +182,21 @@ int run(const Options& options) {
 
 int main(int argc, char** argv) {
   kiv::hosts::keepSecretsOutOfCoreFiles();
-  using namespace kiv::cli;
+  using namespace kiv::hosts;
   Options options;
   try {
-    options = parseOptions(std::vector<std::string>(argv + 1, argv + argc));
+    options = parseOptions(Program::Terminal, std::vector<std::string>(argv + 1, argv + argc));
   } catch (const UsageError& error) {
     std::cerr << "kivphoto: " << error.what() << "\nTry 'kivphoto --help'.\n";
-    return kUsage;
+    return 2;
   }
   if (options.help) {
-    std::cout << HelpText;
+    std::cout << helpText(Program::Terminal);
     return 0;
   }
   if (options.version) {
     std::cout << "kivphoto " << KIV_VERSION << '\n';
     return 0;
   }
-  return run(options);
+  return kiv::cli::run(options);
 }

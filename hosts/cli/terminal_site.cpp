@@ -1,20 +1,35 @@
 #include "terminal_site.hpp"
 
+#include <cstdio>
+#include <filesystem>
+
 namespace kiv::cli {
+namespace {
+
+constexpr const char* kResizeFailed = "Resize Failed. Uploading Image";
+
+}  // namespace
+
+std::string shownName(const std::string& file, const std::string& folder) {
+  const std::filesystem::path relative = std::filesystem::path(file).lexically_relative(folder);
+  if (relative.empty() || relative.native().rfind("..", 0) == 0) return file;
+  return relative.string();
+}
 
 TerminalSite::TerminalSite(std::ostream& out, std::ostream& err, bool terminal, bool quiet)
     : out_(out), err_(err), terminal_(terminal), quiet_(quiet) {}
 
 void TerminalSite::Refresh() {
-  if (!upload_ || quiet_) return;
+  if (!upload_) return;
   const std::array<const host::Label*, 4> labels = {&upload_->Label1, &upload_->Label2, &upload_->Label3,
                                                     &upload_->Label5};
   for (std::size_t i = 0; i < labels.size(); ++i) {
     const std::string text = labels[i]->Visible ? labels[i]->Caption : std::string();
     if (text == shown_[i]) continue;
     shown_[i] = text;
-    if (text.empty()) continue;
     const bool progress = labels[i] == &upload_->Label2;
+    if (progress) noteUnreduced(text);
+    if (text.empty() || quiet_) continue;
     if (progress && terminal_) {
       out_ << '\r' << text << "\x1b[K";
       lineOpen_ = true;
@@ -24,6 +39,26 @@ void TerminalSite::Refresh() {
     }
   }
   out_.flush();
+}
+
+// A photo stored after a failed reduction shows the failure caption at the
+// repaint that follows the put, and its position in the next one.
+void TerminalSite::noteUnreduced(const std::string& progress) {
+  if (progress == kResizeFailed) {
+    resizeFailed_ = true;
+    return;
+  }
+  long n = 0, m = 0;
+  if (!resizeFailed_ || std::sscanf(progress.c_str(), "Uploading file %ld of %ld.", &n, &m) != 2) return;
+  resizeFailed_ = false;
+  const host::Variant::Array& files = upload_->sFiles.array();
+  if (n < 1 || static_cast<std::size_t>(n) > files.size()) return;
+  const std::string& file = files[static_cast<std::size_t>(n - 1)];
+  unreduced_.push_back(file);
+  finishLine();
+  out_.flush();
+  err_ << "kivphoto: " << shownName(file, upload_->FullPath())
+       << " could not be reduced and was sent at its full size" << std::endl;
 }
 
 void TerminalSite::RaiseEvent(std::string_view name) {
@@ -36,6 +71,11 @@ std::int16_t TerminalSite::MsgBox(std::string_view prompt, std::int16_t, std::st
   out_.flush();
   err_ << "[" << title << "] " << prompt << std::endl;
   return 1;
+}
+
+bool TerminalSite::StopRequested() {
+  if (stopFlag_ && *stopFlag_) stopped_ = true;
+  return stopped_;
 }
 
 void TerminalSite::finishLine() {

@@ -3,21 +3,26 @@
 #include <control/upload.hpp>
 
 #include <array>
+#include <csignal>
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace kiv::cli {
 
 // The container of the headless host. It draws the surface as text: a status
 // line is printed when its caption changed at a repaint, and on a terminal the
 // progress line is redrawn in place. A message box goes to standard error and
-// counts as dismissed at once.
+// counts as dismissed at once. A photo sent at full size because its reduction
+// failed is said on standard error, since its caption is soon overwritten.
 class TerminalSite final : public host::Site {
  public:
   TerminalSite(std::ostream& out, std::ostream& err, bool terminal, bool quiet);
 
   void watch(const Upload& upload) { upload_ = &upload; }
+  // The run stops after the photo in flight once flag is set (by a signal).
+  void stopWhen(const volatile std::sig_atomic_t& flag) { stopFlag_ = &flag; }
 
   void Refresh() override;
   void PropertyChanged(std::string_view) override {}
@@ -25,23 +30,36 @@ class TerminalSite final : public host::Site {
   std::int16_t MsgBox(std::string_view prompt, std::int16_t buttons, std::string_view title) override;
   // Nothing is drawn, so nothing is decoded.
   host::PictureRef LoadPicture(const std::string&) override { return nullptr; }
+  bool StopRequested() override;
 
   // Ends a progress line left open on the terminal.
   void finishLine();
 
   bool closed() const { return closed_; }
+  bool stopped() const { return stopped_; }
   int messageBoxes() const { return messageBoxes_; }
+  // Photos sent at full size, as listed by the control.
+  const std::vector<std::string>& unreduced() const { return unreduced_; }
 
  private:
+  void noteUnreduced(const std::string& progress);
+
   std::ostream& out_;
   std::ostream& err_;
   bool terminal_;
   bool quiet_;
   const Upload* upload_ = nullptr;
+  const volatile std::sig_atomic_t* stopFlag_ = nullptr;
   std::array<std::string, 4> shown_;
   bool lineOpen_ = false;
   bool closed_ = false;
+  bool stopped_ = false;
+  bool resizeFailed_ = false;
   int messageBoxes_ = 0;
+  std::vector<std::string> unreduced_;
 };
+
+// The photo's name inside the folder, as the user knows it.
+std::string shownName(const std::string& file, const std::string& folder);
 
 }  // namespace kiv::cli

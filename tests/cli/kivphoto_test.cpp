@@ -112,7 +112,9 @@ TEST_F(KivphotoTest, UploadAllSendsEveryPhotoReducedAndEmptiesTheFolder) {
   EXPECT_EQ(kiv::test::pictureSize(servers_.ftpRoot() / "12" / "V1395348_P1.jpg"), std::make_pair(400, 300));
   EXPECT_TRUE(fs::is_empty(dock_.path()));
   // Not a terminal: one line per status, no carriage returns.
-  EXPECT_NE(outcome.out.find("Uploading file 4 of 4.\n"), std::string::npos) << outcome.out;
+  EXPECT_NE(outcome.out.find("Uploading file 4 of 4.\nSent 4 of 4 photos; 0 are still in the folder.\n"),
+            std::string::npos)
+      << outcome.out;
   EXPECT_EQ(outcome.out.find('\r'), std::string::npos);
   EXPECT_TRUE(outcome.err.empty()) << outcome.err;
 }
@@ -146,6 +148,43 @@ TEST_F(KivphotoTest, ExpressModeSendsEverythingWhenShown) {
   const Outcome withAction = runWithServers({"--mode", "expressphotos", "list"});
   EXPECT_EQ(withAction.status, 2);
   EXPECT_TRUE(fs::exists(dock_ / "IMG_0004.JPG"));
+}
+
+TEST_F(KivphotoTest, APhotoSentUnreducedIsSaidAndCounted) {
+  kiv::test::writeFile(dock_ / "IMG_0002.JPG", "not really a picture");
+  const Outcome outcome = runWithServers({"upload", "2,3"});
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(outcome.err.find("kivphoto: IMG_0002.JPG could not be reduced and was sent at its full size"),
+            std::string::npos)
+      << outcome.err;
+  EXPECT_NE(outcome.out.find("Sent 2 of 2 photos (1 at full size); 0 are still in the folder."), std::string::npos)
+      << outcome.out;
+}
+
+TEST_F(KivphotoTest, SaveWithoutAnActionOnlySavesEvenInExpressMode) {
+  const fs::path properties = scratch_ / "kivphoto.properties";
+  std::vector<std::string> arguments = serverOptions();
+  for (const char* option : {"--mode", "EXPRESSPHOTOS", "--save", "--properties"}) arguments.emplace_back(option);
+  arguments.push_back(properties.string());
+  const Outcome outcome = run(arguments, {"KIV_FTP_PASSWORD=" + servers_.password()});
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(kiv::test::readFile(properties).find("EXPRESSPHOTOS"), std::string::npos);
+  EXPECT_TRUE(servers_.requests().empty());
+  EXPECT_TRUE(fs::exists(dock_ / "IMG_0001.JPG"));
+}
+
+// Ctrl-C (or a termination request) lets the photo in flight finish and keeps the rest.
+TEST_F(KivphotoTest, AnInterruptStopsAfterThePhotoInFlight) {
+  servers_.configure("delay=1");
+  std::string command = "env KIV_FTP_PASSWORD=" + quoted(servers_.password()) + " " + quoted(KIVPHOTO_EXECUTABLE);
+  for (const std::string& option : serverOptions()) command += " " + quoted(option);
+  const fs::path err = scratch_ / "stderr";
+  command += " upload-all >/dev/null 2>" + quoted(err.string()) + " & pid=$!; sleep 0.5; kill -INT $pid; wait $pid";
+  const int raw = std::system(command.c_str());
+  EXPECT_EQ(WEXITSTATUS(raw), 1) << kiv::test::readFile(err);
+  EXPECT_EQ(received().size(), 1u);
+  EXPECT_NE(kiv::test::readFile(err).find("the upload was stopped on request"), std::string::npos);
+  EXPECT_NE(kiv::test::readFile(err).find("3 of 4 photos were not sent"), std::string::npos);
 }
 
 TEST_F(KivphotoTest, RefusedPutKeepsThePhotoAndExitsOne) {
@@ -193,6 +232,8 @@ TEST_F(KivphotoTest, BadSettingsExitTwoNamingTheProperty) {
   };
   const std::vector<Case> cases = {
       {{"--width", "wide", "upload-all"}, "IMAGEWIDTH"},
+      {{"--width", "0", "upload-all"}, "IMAGEWIDTH: a photo size must be 1 pixel or more"},
+      {{"--height", "-5", "upload-all"}, "IMAGEHEIGHT"},
       {{"--set", "UserID=40000", "upload-all"}, "UserID"},
       {{"--set", "NoSuchProperty=1", "upload-all"}, "NoSuchProperty"},
       {{"--password", "x", "upload-all"}, "KIV_FTP_PASSWORD"},
@@ -214,6 +255,7 @@ TEST_F(KivphotoTest, BadSettingsExitTwoNamingTheProperty) {
 TEST_F(KivphotoTest, PasswordComesFromTheEnvironmentOrAFileAndIsNeverPrinted) {
   const Outcome withoutPassword = runWithServers({"upload", "1"}, false);
   EXPECT_EQ(withoutPassword.status, 1);
+  EXPECT_NE(withoutPassword.err.find("warning: no FTP password is set"), std::string::npos) << withoutPassword.err;
   EXPECT_TRUE(fs::exists(dock_ / "IMG_0001.JPG"));
 
   const Outcome fromEnvironment = runWithServers({"upload", "1"});

@@ -1,5 +1,8 @@
 #pragma once
 
+// The command line both hosts share: one table of options, each setting a
+// property of the control or steering the host.
+
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
@@ -7,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-namespace kiv::cli {
+namespace kiv::hosts {
 
 // A command line that cannot be run as given (exit status 2).
 class UsageError : public std::runtime_error {
@@ -15,6 +18,9 @@ class UsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+enum class Program { Terminal, Desktop };
+
+// What the terminal program does once the control is shown.
 enum class Action { None, List, UploadAll, UploadSelected };
 
 struct Options {
@@ -30,12 +36,12 @@ struct Options {
   std::vector<int> selection;  // photo numbers counted from 1, ascending, no repeats
 };
 
-// Throws UsageError naming what is wrong.
-Options parseOptions(const std::vector<std::string>& arguments);
+// arguments without the program name. Throws UsageError naming what is wrong.
+Options parseOptions(Program program, const std::vector<std::string>& arguments);
+
+std::string helpText(Program program);
 
 // "3,1,5-7" -> {1, 3, 5, 6, 7}.
 std::vector<int> parseSelection(const std::string& text);
 
-extern const char* const HelpText;
-
-}  // namespace kiv::cli
+}  // namespace kiv::hosts

@@ -1,0 +1,125 @@
+#include "settings.hpp"
+
+#include <control/dispatch.hpp>
+#include <control/upload.hpp>
+#include <platform/host/property_bag.hpp>
+#include <platform/host/text.hpp>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+
+namespace kiv::hosts {
+namespace {
+
+using text::equalsIgnoringCase;
+
+std::string readPasswordFile(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) throw SettingError("cannot read the password file " + file.string());
+  std::string line;
+  std::getline(in, line);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+std::string fileOrigin(const std::filesystem::path& file, int line) {
+  std::string origin = "property file " + file.string();
+  if (line > 0) origin += ", line " + std::to_string(line);
+  return origin + ": ";
+}
+
+void readPropertyFile(Upload& upload, const std::filesystem::path& file, host::FilePropertyBag& bag) {
+  try {
+    bag = host::FilePropertyBag::load(file);
+  } catch (const Error& error) {
+    throw SettingError(error.what());
+  }
+  try {
+    upload.ReadProperties(bag);
+  } catch (const Error& error) {
+    // The bag's conversion errors do not say which property; assigning the
+    // stored values one by one finds it.
+    for (std::string_view name : dispatch::persistedPropertyNames()) {
+      if (!bag.contains(name)) continue;
+      try {
+        dispatch::letProperty(upload, name, bag.ReadProperty(name, host::Variant()));
+      } catch (const Error& named) {
+        throw SettingError(fileOrigin(file, bag.lineOf(name)) + named.what());
+      }
+    }
+    throw SettingError(fileOrigin(file, 0) + error.what());
+  }
+}
+
+bool setOnCommandLine(const Options& options, std::string_view property) {
+  return std::any_of(options.settings.begin(), options.settings.end(),
+                     [&](const auto& setting) { return equalsIgnoringCase(setting.first, property); });
+}
+
+}  // namespace
+
+const char* const DefaultPasswordWarning =
+    "no FTP password is set (KIV_FTP_PASSWORD, --password-file or the property file): "
+    "the control's built-in default password is used";
+
+AppliedSettings applySettings(Upload& upload, const Options& options) {
+  AppliedSettings applied;
+  host::FilePropertyBag bag;
+  std::optional<std::filesystem::path> file;
+  if (options.propertiesFile && std::filesystem::exists(*options.propertiesFile)) {
+    file = *options.propertiesFile;
+    readPropertyFile(upload, *file, bag);
+  } else {
+    upload.InitProperties();
+  }
+
+  const char* environmentPassword = std::getenv("KIV_FTP_PASSWORD");
+  if (environmentPassword) {
+    dispatch::letProperty(upload, "KIVPassword", host::Variant(std::string(environmentPassword)));
+  }
+  for (const auto& [name, value] : options.settings) {
+    if (equalsIgnoringCase(name, "KIVPassword")) {
+      applied.warnings.emplace_back(
+          "a password on the command line can be seen by other users; prefer KIV_FTP_PASSWORD or --password-file");
+    }
+    try {
+      dispatch::letProperty(upload, name, host::Variant(value));
+    } catch (const Error& error) {
+      throw SettingError(std::string("command line: ") + error.what());
+    }
+  }
+  if (options.passwordFile) {
+    dispatch::letProperty(upload, "KIVPassword", host::Variant(readPasswordFile(*options.passwordFile)));
+  }
+
+  // A size below one pixel would send the photos unreduced, at full size.
+  for (const auto& [property, value] : {std::pair{"IMAGEWIDTH", upload.IMAGEWIDTH()},
+                                        std::pair{"IMAGEHEIGHT", upload.IMAGEHEIGHT()}}) {
+    if (value >= 1) continue;
+    const std::string origin = setOnCommandLine(options, property) ? std::string("command line: ")
+                               : file ? fileOrigin(*file, bag.lineOf(property))
+                                      : std::string();
+    throw SettingError(origin + property + ": a photo size must be 1 pixel or more (got " +
+                       std::to_string(value) + ")");
+  }
+
+  applied.defaultPassword = !environmentPassword && !options.passwordFile && !bag.contains("KIVPassword") &&
+                            !setOnCommandLine(options, "KIVPassword");
+  applied.folderGiven = bag.contains("FullPath") || setOnCommandLine(options, "FullPath");
+  return applied;
+}
+
+void saveProperties(Upload& upload, const std::filesystem::path& file) {
+  host::FilePropertyBag bag;
+  try {
+    if (std::filesystem::exists(file)) bag = host::FilePropertyBag::load(file);
+    upload.WriteProperties(bag);
+    bag.save(file);
+  } catch (const Error& error) {
+    throw SettingError(error.what());
+  }
+}
+
+}  // namespace kiv::hosts

@@ -1,0 +1,80 @@
+#include "settings.hpp"
+
+#include <control/upload.hpp>
+
+#include "support/recording_site.hpp"
+#include "support/temp_dir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace kiv::hosts {
+namespace {
+
+struct SettingsTest : ::testing::Test {
+  void SetUp() override { ::unsetenv("KIV_FTP_PASSWORD"); }
+
+  std::string failure(const Options& options) {
+    Upload fresh(site);
+    try {
+      applySettings(fresh, options);
+    } catch (const SettingError& error) {
+      return error.what();
+    }
+    return "no error";
+  }
+
+  test::RecordingSite site;
+  Upload upload{site};
+  test::TempDir tmp;
+  std::filesystem::path file = tmp / "kivphoto.properties";
+};
+
+TEST_F(SettingsTest, TheCommandLineOverridesTheFileAndNothingIsWrittenUnasked) {
+  test::writeFile(file, "FullPath = \"/dock\"\nIMAGEWIDTH = 800\nKIVPassword = \"stored\"\n");
+  Options options;
+  options.propertiesFile = file;
+  options.settings = {{"IMAGEWIDTH", "640"}, {"VehicleID", "7777777"}};
+  const AppliedSettings applied = applySettings(upload, options);
+  EXPECT_EQ(upload.IMAGEWIDTH(), 640);
+  EXPECT_EQ(upload.FullPath(), "/dock");
+  EXPECT_TRUE(applied.folderGiven);
+  EXPECT_FALSE(applied.defaultPassword);
+  EXPECT_EQ(test::readFile(file), "FullPath = \"/dock\"\nIMAGEWIDTH = 800\nKIVPassword = \"stored\"\n");
+
+  saveProperties(upload, file);
+  EXPECT_NE(test::readFile(file).find("VehicleID = 7777777"), std::string::npos);
+}
+
+TEST_F(SettingsTest, NoPasswordAnywhereMeansTheDefaultAndIsSaid) {
+  const AppliedSettings applied = applySettings(upload, Options{});
+  EXPECT_TRUE(applied.defaultPassword);
+  EXPECT_FALSE(applied.folderGiven);
+  ::setenv("KIV_FTP_PASSWORD", "s3cret", 1);
+  EXPECT_FALSE(applySettings(upload, Options{}).defaultPassword);
+  EXPECT_EQ(upload.KIVPassword(), "s3cret");
+}
+
+TEST_F(SettingsTest, DamagedSettingsNameTheirFileLineAndProperty) {
+  Options fromFile;
+  fromFile.propertiesFile = file;
+  test::writeFile(file, "# saved\nFullPath = \"/dock\"\nIMAGEWIDTH = \"wide\"\n");
+  EXPECT_EQ(failure(fromFile), "property file " + file.string() +
+                                   ", line 3: IMAGEWIDTH: Type mismatch: \"wide\" is not a number");
+  test::writeFile(file, "VIN=ABC\n");
+  EXPECT_NE(failure(fromFile).find(":1: the value of VIN must be a number or text in double quotes"),
+            std::string::npos);
+  test::writeFile(file, "IMAGEHEIGHT = 0\n");
+  EXPECT_EQ(failure(fromFile), "property file " + file.string() +
+                                   ", line 1: IMAGEHEIGHT: a photo size must be 1 pixel or more (got 0)");
+
+  Options fromCommandLine;
+  fromCommandLine.settings = {{"IMAGEWIDTH", "0"}};
+  EXPECT_EQ(failure(fromCommandLine), "command line: IMAGEWIDTH: a photo size must be 1 pixel or more (got 0)");
+  fromCommandLine.settings = {{"IMAGEHEIGHT", "-5"}};
+  EXPECT_NE(failure(fromCommandLine).find("(got -5)"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kiv::hosts
