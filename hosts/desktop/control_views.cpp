@@ -1,10 +1,12 @@
 #include "control_views.hpp"
 
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QSignalBlocker>
-#include <QStyleOptionFocusRect>
+#include <QStyle>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
@@ -76,6 +78,63 @@ QFont fittedFont(const QFont& base, const QString& text, int width, int lines) {
   return font;
 }
 
+// The gallery's elements sit in Frame1 and move with VScroll1, which lies
+// beside the frame rather than inside it.
+QScrollBar* galleryScrollBar(QWidget* widget) {
+  for (; widget; widget = widget->parentWidget()) {
+    if (widget->objectName() == QLatin1String("Frame1")) {
+      QWidget* surface = widget->parentWidget();
+      return surface ? surface->findChild<QScrollBar*>(QStringLiteral("VScroll1"), Qt::FindDirectChildrenOnly)
+                     : nullptr;
+    }
+  }
+  return nullptr;
+}
+
+// A wheel anywhere over the photos turns the gallery's scroll bar.
+bool wheelGallery(QWidget& over, QWheelEvent* event) {
+  QScrollBar* bar = galleryScrollBar(&over);
+  if (!bar || bar->isHidden() || !bar->isEnabled()) return false;
+  QWheelEvent forwarded(bar->mapFromGlobal(event->globalPosition()), event->globalPosition(), event->pixelDelta(),
+                        event->angleDelta(), event->buttons(), event->modifiers(), event->phase(),
+                        event->inverted(), event->source());
+  QCoreApplication::sendEvent(bar, &forwarded);
+  event->accept();
+  return true;
+}
+
+// Tabbing onto an element scrolled out of the frame would otherwise act on
+// something the user cannot see.
+void revealInGallery(QWidget& element, const QFocusEvent* event) {
+  if (event->reason() != Qt::TabFocusReason && event->reason() != Qt::BacktabFocusReason) return;
+  QWidget* frame = element.parentWidget();
+  QScrollBar* bar = galleryScrollBar(frame);
+  if (!frame || !bar) return;
+  const QRect area = frame->rect();
+  const QRect place = element.geometry();
+  if (area.contains(place)) return;
+  const int pixels = place.top() < area.top() || place.height() > area.height() ? place.top() - area.top()
+                                                                                 : place.bottom() - area.bottom();
+  // The geometry is drawn at the last snapshot's value; the bar may be ahead of it.
+  int drawnAt = bar->value();
+  if (const auto* shown = dynamic_cast<const ControlView*>(bar)) drawnAt = shown->state().value;
+  bar->setValue(drawnAt + pixels * static_cast<int>(host::scale::TwipsPerPixel));
+}
+
+// The style's own focus mark is faint or missing on these views: a highlight
+// ring with a light line inside it stands out from a picture's own border.
+void drawFocus(QPainter& painter, const QWidget& widget) {
+  if (!widget.hasFocus()) return;
+  auto ring = [&painter](const QRect& r, int line, const QColor& colour) {
+    painter.fillRect(QRect(r.left(), r.top(), r.width(), line), colour);
+    painter.fillRect(QRect(r.left(), r.bottom() - line + 1, r.width(), line), colour);
+    painter.fillRect(QRect(r.left(), r.top(), line, r.height()), colour);
+    painter.fillRect(QRect(r.right() - line + 1, r.top(), line, r.height()), colour);
+  };
+  ring(widget.rect(), 2, widget.palette().color(QPalette::Highlight));
+  ring(widget.rect().adjusted(2, 2, -2, -2), 1, widget.palette().color(QPalette::Base));
+}
+
 class LabelView final : public QWidget, public ControlView {
  public:
   explicit LabelView(QWidget* parent) : QWidget(parent) {}
@@ -111,13 +170,19 @@ class ImageView final : public QWidget, public ControlView {
     QPainter painter(this);
     if (!image_.isNull()) {
       painter.setRenderHint(QPainter::SmoothPixmapTransform);
+      // Greyed out while it cannot be used, as during an upload.
+      if (!isEnabled()) painter.setOpacity(0.4);
       painter.drawImage(QRectF(rect()), image_);
+      painter.setOpacity(1);
     }
-    if (hasFocus()) {
-      QStyleOptionFocusRect option;
-      option.initFrom(this);
-      style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
-    }
+    drawFocus(painter, *this);
+  }
+  void focusInEvent(QFocusEvent* event) override {
+    QWidget::focusInEvent(event);
+    revealInGallery(*this, event);
+  }
+  void wheelEvent(QWheelEvent* event) override {
+    if (!wheelGallery(*this, event)) QWidget::wheelEvent(event);
   }
   void mousePressEvent(QMouseEvent* event) override {
     pressed_ = event->button() == Qt::LeftButton;
@@ -141,7 +206,7 @@ class ImageView final : public QWidget, public ControlView {
 
  private:
   void click() {
-    if (events_.clickable(state_.name)) events_.clicked(state_.name, state_.index);
+    if (isEnabled() && events_.clickable(state_.name)) events_.clicked(state_.name, state_.index);
   }
 
   ViewEvents& events_;
@@ -164,6 +229,9 @@ class FrameView final : public QWidget, public ControlView {
     painter.setPen(palette().color(QPalette::Light));
     painter.drawRect(rect().adjusted(1, 1, -1, -1));
   }
+  void wheelEvent(QWheelEvent* event) override {
+    if (!wheelGallery(*this, event)) QWidget::wheelEvent(event);
+  }
 };
 
 class CheckBoxView final : public QCheckBox, public ControlView {
@@ -183,6 +251,15 @@ class CheckBoxView final : public QCheckBox, public ControlView {
       painter.fillRect(rect(), background_);
     }
     QCheckBox::paintEvent(event);
+    QPainter painter(this);
+    drawFocus(painter, *this);
+  }
+  void focusInEvent(QFocusEvent* event) override {
+    QCheckBox::focusInEvent(event);
+    revealInGallery(*this, event);
+  }
+  void wheelEvent(QWheelEvent* event) override {
+    if (!wheelGallery(*this, event)) QCheckBox::wheelEvent(event);
   }
 
  private:
@@ -221,6 +298,15 @@ class ScrollBarView final : public QScrollBar, public ControlView {
     });
   }
   QWidget* widget() override { return this; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override {
+    QScrollBar::paintEvent(event);
+    QPainter painter(this);
+    drawFocus(painter, *this);
+  }
+
+ public:
   void apply(const ControlState& state, ViewEvents& events) override {
     {
       QSignalBlocker blocker(this);

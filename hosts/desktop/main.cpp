@@ -7,21 +7,24 @@
 #include <QIcon>
 
 #include <cstdio>
-#include <cstdlib>
 
 int main(int argc, char** argv) {
   kiv::hosts::keepSecretsOutOfCoreFiles();
+  using namespace kiv::hosts;
   // Parsed before Qt starts, so that --help and mistakes need no display.
-  std::vector<std::string> args(argv + 1, argv + argc);
-  kiv::desktop::Options options;
+  Options options;
   try {
-    options = kiv::desktop::parseCommandLine(args, std::getenv("KIV_FTP_PASSWORD"));
-  } catch (const kiv::desktop::UsageError& error) {
-    std::fprintf(stderr, "kivphoto-desktop: %s\n%s", error.what(), kiv::desktop::usage().c_str());
+    options = parseOptions(Program::Desktop, std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const UsageError& error) {
+    std::fprintf(stderr, "kivphoto-desktop: %s\nTry 'kivphoto-desktop --help'.\n", error.what());
     return 2;
   }
   if (options.help) {
-    std::fputs(kiv::desktop::usage().c_str(), stdout);
+    std::fputs(helpText(Program::Desktop).c_str(), stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::printf("kivphoto-desktop %s\n", KIV_VERSION);
     return 0;
   }
 
@@ -30,5 +33,6 @@ int main(int argc, char** argv) {
   QApplication::setWindowIcon(QIcon::fromTheme("kivphoto-desktop"));
   kiv::desktop::Window window(std::move(options));
   window.show();
-  return QApplication::exec();
+  QApplication::exec();
+  return window.exitStatus();
 }

@@ -3,19 +3,24 @@
 #include "control_thread.hpp"
 
 #include <control/upload.hpp>
-#include <platform/host/property_bag.hpp>
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
+#include <QPushButton>
 #include <QShowEvent>
 #include <QThread>
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <tuple>
 
 namespace kiv::desktop {
@@ -43,6 +48,7 @@ class Window::Site final : public host::Site {
     });
     return static_cast<std::int16_t>(answer);
   }
+  bool StopRequested() override { return window_.stopRequested_; }
 
  private:
   template <typename F>
@@ -57,6 +63,8 @@ class Window::Site final : public host::Site {
 namespace {
 
 constexpr const char* kTitle = "kivPhotoUpload";
+constexpr int kStatusHeight = 24;
+constexpr const char* kTickFirst = "Tick the photos to send first.";
 
 std::string describe(const std::exception& error) {
   if (const auto* classic = dynamic_cast<const Error*>(&error))
@@ -64,15 +72,25 @@ std::string describe(const std::exception& error) {
   return std::string("Error: ") + error.what();
 }
 
+// Views the user acts on through the control; they rest while an event runs.
+bool takesClicks(const std::string& name) {
+  return name == "Image2" || name == "chkSelect" || name == "imgUploadAll" || name == "imgSelectedPhotos" ||
+         name == "VScroll1";
+}
+
 }  // namespace
 
-Window::Window(Options options, QWidget* parent)
+Window::Window(hosts::Options options, QWidget* parent)
     : QWidget(parent), options_(std::move(options)), site_(std::make_unique<Site>(*this)) {
   upload_ = std::make_unique<Upload>(*site_);
   thread_ = std::make_unique<ControlThread>();
   messageBox = [this](const QString& prompt, int, const QString& title) {
-    QMessageBox::information(this, title.isEmpty() ? QString(kTitle) : title, prompt);
+    QMessageBox box(QMessageBox::NoIcon, title.isEmpty() ? QString(kTitle) : title, prompt, QMessageBox::Ok, this);
+    box.exec();
     return 1;
+  };
+  chooseFolder = [this](const QString& start) {
+    return QFileDialog::getExistingDirectory(this, "Choose the photo folder", start);
   };
 
   setWindowTitle(kTitle);
@@ -81,8 +99,26 @@ Window::Window(Options options, QWidget* parent)
   font.setPixelSize(11);  // the classic 8-point dialog font at 96 dpi
   setFont(font);
   const auto& surface = upload_->surface();
-  setFixedSize(static_cast<int>(surface.Width / host::scale::TwipsPerPixel),
-               static_cast<int>(surface.Height / host::scale::TwipsPerPixel));
+  const int surfaceWidth = static_cast<int>(surface.Width / host::scale::TwipsPerPixel);
+  const int surfaceHeight = static_cast<int>(surface.Height / host::scale::TwipsPerPixel);
+  setFixedSize(surfaceWidth, surfaceHeight + kStatusHeight);
+
+  auto* strip = new QWidget(this);
+  strip->setObjectName("statusStrip");
+  strip->setGeometry(0, surfaceHeight, surfaceWidth, kStatusHeight);
+  strip->setAutoFillBackground(true);
+  auto* layout = new QHBoxLayout(strip);
+  layout->setContentsMargins(6, 0, 2, 0);
+  status_ = new QLabel(strip);
+  status_->setObjectName("status");
+  status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  layout->addWidget(status_, 1);
+  closeButton_ = new QPushButton("Close", strip);
+  closeButton_->setObjectName("close");
+  closeButton_->hide();
+  connect(closeButton_, &QPushButton::clicked, this, &QWidget::close);
+  layout->addWidget(closeButton_);
+
   busyCursorDelay_.setSingleShot(true);
   busyCursorDelay_.setInterval(250);
   connect(&busyCursorDelay_, &QTimer::timeout, this, [this] {
@@ -90,32 +126,94 @@ Window::Window(Options options, QWidget* parent)
   });
 
   applySnapshot(takeSnapshot(surface));
-
   post([](Upload& upload) { upload.Initialize(); });
-  post([this](Upload& upload) {
-    if (!options_.propertiesFile) {
-      upload.InitProperties();
-      return;
-    }
-    std::error_code ignored;
-    if (std::filesystem::exists(*options_.propertiesFile, ignored)) {
-      // A file that cannot be read is never written over on close.
-      bag_ = std::make_unique<host::FilePropertyBag>(host::FilePropertyBag::load(*options_.propertiesFile));
-      saveOnClose_ = true;
-      upload.ReadProperties(*bag_);
-    } else {
-      bag_ = std::make_unique<host::FilePropertyBag>();
-      saveOnClose_ = true;
-      upload.InitProperties();
-    }
-  });
-  for (const auto& [name, value] : options_.properties)
-    post([name = name, value = value](Upload& upload) { applyProperty(upload, name, value); });
+  applySettings();
 }
 
 Window::~Window() {
   waitIdle(-1);
   thread_.reset();
+}
+
+// Settings are read before the window shows anything: with a damaged one
+// nothing is shown or sent, and the property file stays as it is.
+void Window::applySettings() {
+  try {
+    runOnControl([this](Upload& upload) {
+      applied_ = hosts::applySettings(upload, options_);
+      if (options_.save) hosts::saveProperties(upload, *options_.propertiesFile);
+    });
+  } catch (const hosts::SettingError& error) {
+    showSettingError(error.what());
+    return;
+  } catch (const Error& error) {
+    showSettingError(error.what());
+    return;
+  }
+  for (const std::string& warning : applied_.warnings) std::fprintf(stderr, "kivphoto-desktop: warning: %s\n", warning.c_str());
+  if (applied_.defaultPassword) {
+    std::fprintf(stderr, "kivphoto-desktop: warning: %s\n", hosts::DefaultPasswordWarning);
+    setStatus("No FTP password is set: the built-in default password will be used.");
+  }
+  describeJob();
+}
+
+void Window::showSettingError(const std::string& text) {
+  settingError_ = text;
+  std::fprintf(stderr, "kivphoto-desktop: %s\n", text.c_str());
+  for (auto& [key, view] : views_) view->widget()->setEnabled(false);
+  setStatus(QString::fromStdString(text));
+  status_->setToolTip(QString::fromStdString(text));
+  closeButton_->show();
+  closeButton_->setFocus();
+}
+
+// The title says which vehicle, folder and server the window works with.
+void Window::describeJob() {
+  QString vehicle, folder, server;
+  runOnControl([&](Upload& upload) {
+    vehicle = QString::fromStdString(upload.VehicleID());
+    folder = QString::fromStdString(upload.FullPath());
+    server = QString::fromStdString(upload.KIVFTP());
+  });
+  setWindowTitle(QString("%1 - vehicle %2 - %3 - %4").arg(kTitle, vehicle, folder, server));
+  idleStatus_ = QString("Vehicle %1, photos from %2, to %3").arg(vehicle, folder, server);
+  if (!applied_.defaultPassword) setStatus(idleStatus_);
+}
+
+void Window::startGallery() {
+  std::string folder;
+  runOnControl([&](Upload& upload) { folder = upload.FullPath(); });
+  std::error_code ignored;
+  if (!applied_.folderGiven || !std::filesystem::is_directory(folder, ignored)) {
+    if (applied_.folderGiven) setStatus(QString("The photo folder %1 does not exist.").arg(QString::fromStdString(folder)));
+    const QString start = applied_.folderGiven ? QString::fromStdString(std::filesystem::path(folder).parent_path().string())
+                                               : QString();
+    const QString chosen = chooseFolder(start);
+    if (chosen.isEmpty()) {
+      starting_ = false;
+      close();
+      return;
+    }
+    runOnControl([path = chosen.toStdString()](Upload& upload) { upload.FullPath(path); });
+    describeJob();
+  }
+  post([](Upload& upload) { upload.Show(); });
+}
+
+QString Window::status() const { return status_->text(); }
+
+void Window::setStatus(const QString& text) { status_->setText(text); }
+
+int Window::exitStatus() const {
+  if (!settingError_.empty()) return 2;
+  if (commandFailed_) return 3;
+  std::lock_guard lock(askedMutex_);
+  for (const std::string& file : asked_) {
+    std::error_code ignored;
+    if (std::filesystem::exists(file, ignored)) return 1;
+  }
+  return 0;
 }
 
 void Window::post(std::function<void(Upload&)> event) {
@@ -136,11 +234,13 @@ void Window::post(std::function<void(Upload&)> event) {
 
 void Window::finished(SurfaceSnapshot shot, bool closeApp) {
   // The container repaints what an event left once it has returned.
-  applySnapshot(shot);
   if (--pending_ == 0) {
     busyCursorDelay_.stop();
     unsetCursor();
+    if (uploading_) setStatus(idleStatus_);
+    uploading_ = false;
   }
+  applySnapshot(shot);
   if (closeApp || (closeWhenIdle_ && !busy())) {
     closeWhenIdle_ = true;
     if (!busy()) close();
@@ -187,6 +287,7 @@ void Window::reportError(const std::string& text) {
     std::lock_guard lock(errorsMutex_);
     errors_.push_back(text);
   }
+  commandFailed_ = true;
   std::fprintf(stderr, "kivphoto-desktop: %s\n", text.c_str());
   site_->MsgBox(text, 16, kTitle);
 }
@@ -204,32 +305,81 @@ void Window::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   // A window the window system restores from minimised is not shown anew: a
   // second Show would scan again and clear the user's ticks.
-  if (!event->spontaneous()) post([](Upload& upload) { upload.Show(); });
+  if (event->spontaneous() || !settingError_.empty()) return;
+  if (shownOnce_) {
+    post([](Upload& upload) { upload.Show(); });
+    return;
+  }
+  shownOnce_ = true;
+  starting_ = true;
+  // After the window is on screen, so a folder chooser has it to belong to.
+  QTimer::singleShot(0, this, [this] {
+    startGallery();
+    starting_ = false;
+  });
 }
 
 void Window::closeEvent(QCloseEvent* event) {
   if (busy()) {
+    if (uploading_) requestStop();
     closeWhenIdle_ = true;
     event->ignore();
     return;
   }
-  if (closing_) return;
-  if (saveOnClose_ && bag_) {
-    try {
-      runOnControl([this](Upload& upload) { upload.WriteProperties(*bag_); });
-      bag_->save(*options_.propertiesFile);
-    } catch (const std::exception& error) {
-      std::string text = describe(error);
-      {
-        std::lock_guard lock(errorsMutex_);
-        errors_.push_back(text);
-      }
-      std::fprintf(stderr, "kivphoto-desktop: %s\n", text.c_str());
-      showMessage(QString::fromStdString(text), 16, kTitle);
-    }
-  }
-  closing_ = true;
   event->accept();
+}
+
+void Window::keyPressEvent(QKeyEvent* event) {
+  if (event->key() != Qt::Key_Escape) {
+    QWidget::keyPressEvent(event);
+    return;
+  }
+  if (uploading_) requestStop();
+  else if (!settingError_.empty()) close();
+  else clicked("imgCancel", -1);
+}
+
+void Window::requestStop() {
+  if (stopRequested_.exchange(true)) return;
+  setStatus("Stopping after the photo being sent...");
+}
+
+// While an upload runs the gallery and the commands rest, greyed; Cancel
+// stays, since it is the way out.
+void Window::lookBusy() {
+  if (!uploading_) return;
+  for (auto& [key, view] : views_) {
+    if (takesClicks(view->state().name)) view->widget()->setEnabled(false);
+  }
+}
+
+bool Window::anyTicked() const {
+  for (const auto& [key, view] : views_) {
+    if (view->state().name != "chkSelect" || !view->state().visible) continue;
+    if (const auto* box = qobject_cast<const QCheckBox*>(view->widget()); box && box->isChecked()) return true;
+  }
+  return false;
+}
+
+void Window::startUpload(bool onlyTicked) {
+  uploading_ = true;
+  stopRequested_ = false;
+  setStatus("Uploading... Cancel or Escape stops after the photo being sent.");
+  post([this, onlyTicked](Upload& upload) {
+    std::vector<std::string> asked;
+    const host::Variant::Array& files = upload.sFiles.array();
+    for (std::size_t i = 0; i < files.size() && !files[i].empty(); ++i) {
+      const auto index = static_cast<std::int16_t>(i);
+      if (!onlyTicked || (upload.chkSelect.Exists(index) && upload.chkSelect[index].Value == 1)) asked.push_back(files[i]);
+    }
+    {
+      std::lock_guard lock(askedMutex_);
+      asked_.insert(asked_.end(), asked.begin(), asked.end());
+    }
+    if (onlyTicked) upload.imgSelectedPhotos_Click();
+    else upload.imgUploadAll_Click();
+  });
+  lookBusy();
 }
 
 void Window::paintEvent(QPaintEvent*) {
@@ -262,6 +412,10 @@ void Window::applySnapshot(const SurfaceSnapshot& shot) {
     }
   }
   if (added) updateTabOrder();
+  if (!settingError_.empty()) {
+    for (auto& [key, view] : views_) view->widget()->setEnabled(false);
+  }
+  lookBusy();
   update();
 }
 
@@ -297,10 +451,25 @@ void Window::updateTabOrder() {
 }
 
 void Window::clicked(const std::string& name, int index) {
-  if (name == "Image2") post([index](Upload& upload) { upload.Image2_Click(static_cast<std::int16_t>(index)); });
-  else if (name == "imgCancel") post([](Upload& upload) { upload.imgCancel_Click(); });
-  else if (name == "imgUploadAll") post([](Upload& upload) { upload.imgUploadAll_Click(); });
-  else if (name == "imgSelectedPhotos") post([](Upload& upload) { upload.imgSelectedPhotos_Click(); });
+  if (!settingError_.empty()) return;
+  if (name == "imgCancel") {
+    if (uploading_) requestStop();
+    else post([](Upload& upload) { upload.imgCancel_Click(); });
+    return;
+  }
+  // A click that arrives while an event runs is dropped, never queued.
+  if (busy()) return;
+  if (name == "Image2") {
+    post([index](Upload& upload) { upload.Image2_Click(static_cast<std::int16_t>(index)); });
+  } else if (name == "imgUploadAll") {
+    startUpload(false);
+  } else if (name == "imgSelectedPhotos") {
+    if (!anyTicked()) {
+      setStatus(kTickFirst);
+      return;
+    }
+    startUpload(true);
+  }
 }
 
 bool Window::clickable(const std::string& name) const {
@@ -308,14 +477,15 @@ bool Window::clickable(const std::string& name) const {
 }
 
 void Window::ticked(const std::string& name, int index, int value) {
-  if (name != "chkSelect") return;
+  if (name != "chkSelect" || uploading_) return;
+  if (status_->text() == kTickFirst) setStatus(idleStatus_);
   post([index, value](Upload& upload) {
     upload.chkSelect[static_cast<std::int16_t>(index)].Value = static_cast<std::int16_t>(value);
   });
 }
 
 void Window::scrolled(const std::string& name, int value, bool settled) {
-  if (name != "VScroll1") return;
+  if (name != "VScroll1" || uploading_) return;
   post([value, settled](Upload& upload) {
     upload.VScroll1.Value = value;
     if (settled) upload.VScroll1_Change();

@@ -1,18 +1,21 @@
 #pragma once
 
 // The desktop container of the Upload control: a window that draws the
-// control's surface and delivers its events.
+// control's surface and delivers its events, with a status strip of its own
+// underneath.
 //
 // The control lives on its own thread (ControlThread) and handles one event at
 // a time there; the window's thread only paints and reads input. At a repaint
 // the control's thread takes a snapshot of the surface and waits until the
 // window has drawn it; a message box is shown by the window, modally, while the
-// control's thread waits for the answer. Input that arrives while an event runs
-// waits its turn. CloseApp closes the window once the event that raised it has
-// returned; on close, the properties go back to the property file if one is used.
+// control's thread waits for the answer. While an event runs, the gallery and
+// the commands take no clicks, so nothing clicked meanwhile runs afterwards;
+// during an upload, Cancel, Escape and closing the window stop it after the
+// photo in flight. CloseApp closes the window once the event that raised it
+// has returned. The property file is written only when --save asks for it.
 
 #include "control_views.hpp"
-#include "options.hpp"
+#include "settings.hpp"
 #include "snapshot.hpp"
 
 #include <QTimer>
@@ -26,11 +29,11 @@
 #include <string>
 #include <vector>
 
+class QLabel;
+class QPushButton;
+
 namespace kiv {
 class Upload;
-namespace host {
-class FilePropertyBag;
-}
 }  // namespace kiv
 
 namespace kiv::desktop {
@@ -39,14 +42,16 @@ class ControlThread;
 
 class Window final : public QWidget, private ViewEvents {
  public:
-  // Creates the control and delivers Initialize, then ReadProperties from the
-  // property file (InitProperties when there is none) and the command-line
-  // properties. Show follows when the window is shown.
-  explicit Window(Options options, QWidget* parent = nullptr);
+  // Creates the control and delivers Initialize and the settings (property
+  // file, environment, command line). Show follows when the window is shown;
+  // with a damaged setting it never does, and the window offers only closing.
+  explicit Window(hosts::Options options, QWidget* parent = nullptr);
   ~Window() override;
 
-  // True while control events are queued or running.
-  bool busy() const { return pending_ > 0; }
+  // True while control events are queued or running, or the gallery is about to start.
+  bool busy() const { return pending_ > 0 || starting_; }
+  // True from an upload command's click until it has returned.
+  bool uploading() const { return uploading_; }
   // Processes window events until no control event is left; false on timeout.
   bool waitIdle(int timeoutMs = 60000);
   // Runs code on the control's thread after the queued events and waits for it,
@@ -58,17 +63,34 @@ class Window final : public QWidget, private ViewEvents {
 
   // Shows a message box and answers the button pressed (1 OK). Tests replace it.
   std::function<int(const QString& prompt, int buttons, const QString& title)> messageBox;
+  // Asks for the photo folder; an empty answer closes the window. Tests replace it.
+  std::function<QString(const QString& start)> chooseFolder;
   // Errors the control raised to the container, as shown to the user.
   std::vector<std::string> errors() const;
+  // The window's own status strip.
+  QString status() const;
+  // As kivphoto's: 0 every photo asked for was sent, 1 some is still in the
+  // folder, 2 a setting is wrong, 3 an error ended a command.
+  int exitStatus() const;
 
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   class Site;
 
+  void applySettings();
+  void showSettingError(const std::string& text);
+  void startGallery();
+  void describeJob();
+  void startUpload(bool onlyTicked);
+  void requestStop();
+  void setStatus(const QString& text);
+  void lookBusy();
+  bool anyTicked() const;
   void post(std::function<void(Upload&)> event);
   void finished(SurfaceSnapshot shot, bool closeApp);
   void applySnapshot(const SurfaceSnapshot& shot);
@@ -83,18 +105,27 @@ class Window final : public QWidget, private ViewEvents {
   QCursor cursorFor(int mousePointer) const override;
   bool clickable(const std::string& name) const override;
 
-  Options options_;
-  std::unique_ptr<host::FilePropertyBag> bag_;
-  bool saveOnClose_ = false;
+  hosts::Options options_;
+  hosts::AppliedSettings applied_;
+  std::string settingError_;
   std::unique_ptr<Site> site_;
   std::unique_ptr<Upload> upload_;
   std::unique_ptr<ControlThread> thread_;  // declared last: ends before the control goes
 
   std::atomic<int> pending_{0};
   std::atomic<bool> closeApp_{false};
+  std::atomic<bool> stopRequested_{false};
+  bool uploading_ = false;
+  bool commandFailed_ = false;
+  mutable std::mutex askedMutex_;
+  std::vector<std::string> asked_;  // photos an upload command was asked to send
   bool closeWhenIdle_ = false;
-  bool closing_ = false;
+  bool shownOnce_ = false;
+  bool starting_ = false;
   QTimer busyCursorDelay_;
+  QLabel* status_ = nullptr;
+  QString idleStatus_;  // what the window works with, shown while nothing else is to say
+  QPushButton* closeButton_ = nullptr;
 
   SurfaceSnapshot shown_;
   std::map<std::string, ControlView*> views_;

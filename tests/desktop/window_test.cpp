@@ -19,6 +19,9 @@
 namespace kiv::desktop {
 namespace {
 
+// The window's own status line, under the control's surface.
+constexpr int kStatusStrip = 24;
+
 QApplication& application() {
   static int argc = 1;
   static char name[] = "desktop_window_test";
@@ -59,7 +62,7 @@ struct DesktopWindowTest : ::testing::Test {
   }
   std::unique_ptr<Window> open(std::vector<std::string> args = {}) {
     args.insert(args.begin(), {"--folder", dock.string()});
-    auto window = std::make_unique<Window>(parseCommandLine(args, nullptr));
+    auto window = std::make_unique<Window>(hosts::parseOptions(hosts::Program::Desktop, args));
     window->messageBox = [this](const QString& prompt, int, const QString&) {
       messages.push_back(prompt.toStdString());
       return 1;
@@ -94,7 +97,7 @@ struct DesktopWindowTest : ::testing::Test {
 TEST_F(DesktopWindowTest, ShowsTheGalleryWhereTheSurfacePlacesIt) {
   photos(10);
   auto w = open();
-  EXPECT_EQ(w->size(), QSize(732, 556));
+  EXPECT_EQ(w->size(), QSize(732, 556 + kStatusStrip));
   w->runOnControl([&](Upload& u) {
     ASSERT_EQ(u.Image2.Count(), 10);
     QWidget& frame = view(*w, "Frame1");
@@ -130,7 +133,7 @@ TEST_F(DesktopWindowTest, ClickOnAThumbnailFillsTheEnlargedView) {
   EXPECT_NE(middle, QColor(Qt::white)) << "the photo is drawn in the view";
 }
 
-TEST_F(DesktopWindowTest, DraggingTheScrollBarMovesTheGridAndArrowsAndTrackStep) {
+TEST_F(DesktopWindowTest, DraggingTheScrollBarMovesTheGridAndArrowsTrackAndWheelStep) {
   photos(12);
   auto w = open();
   auto& bar = static_cast<QScrollBar&>(view(*w, "VScroll1"));
@@ -170,6 +173,22 @@ TEST_F(DesktopWindowTest, DraggingTheScrollBarMovesTheGridAndArrowsAndTrackStep)
     EXPECT_EQ(u.VScroll1.Value, 575);
     EXPECT_FLOAT_EQ(u.chkSelect[0].Top, 1510.0f - 575.0f);
   });
+
+  // A wheel over the photos turns the scroll bar, down over a thumbnail and back up over a box.
+  auto wheel = [&](QWidget& over, int delta) {
+    QPointF at = over.rect().center();
+    QWheelEvent event(at, over.mapToGlobal(at), {}, QPoint(0, delta), Qt::NoButton, {}, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&over, &event);
+    EXPECT_TRUE(event.isAccepted());
+    EXPECT_TRUE(w->waitIdle());
+  };
+  wheel(firstThumb, -120);
+  const int wheeled = bar.value();
+  EXPECT_GT(wheeled, 575);
+  w->runOnControl([&](Upload& u) { EXPECT_FLOAT_EQ(u.Image2[0].Top, 5.0f - static_cast<float>(wheeled)); });
+  wheel(view(*w, "chkSelect[1]"), 120);
+  EXPECT_EQ(bar.value(), 575);
+  w->runOnControl([&](Upload& u) { EXPECT_EQ(u.VScroll1.Value, 575); });
   EXPECT_TRUE(messages.empty());
 }
 
@@ -196,15 +215,64 @@ TEST_F(DesktopWindowTest, TickingTwoBoxesAndUploadingSelectedSendsExactlyThoseTw
     EXPECT_EQ(u.chkSelect[3].Value, 1);
     EXPECT_EQ(u.chkSelect[0].Value, 0);
   });
+  // A double click: the second click finds the commands resting and is dropped.
+  click(view(*w, "imgSelectedPhotos"));
+  EXPECT_TRUE(w->uploading());
+  for (const char* key : {"imgSelectedPhotos", "imgUploadAll", "chkSelect[0]", "Image2[0]"})
+    EXPECT_FALSE(view(*w, key).isEnabled()) << key;
+  EXPECT_TRUE(view(*w, "imgCancel").isEnabled());
   click(view(*w, "imgSelectedPhotos"));
   ASSERT_TRUE(w->waitIdle());
   EXPECT_FALSE(w->isVisible());
   EXPECT_EQ(filesIn(dock), (std::set<std::string>{"IMG_0001.jpg", "IMG_0003.jpg", "IMG_0005.jpg"}));
   EXPECT_EQ(filesIn(servers.ftpRoot()).size(), 2u);
-  int stores = 0;
-  for (const auto& line : servers.requests()) stores += line.rfind("FTP STOR", 0) == 0;
+  int stores = 0, numbers = 0;
+  for (const auto& line : servers.requests()) {
+    stores += line.rfind("FTP STOR", 0) == 0;
+    numbers += line.find("VBstorePhoto") != std::string::npos;
+  }
   EXPECT_EQ(stores, 2);
+  EXPECT_EQ(numbers, 2);
   EXPECT_TRUE(messages.empty()) << messages.front();
+  EXPECT_EQ(w->exitStatus(), 0);
+}
+
+TEST_F(DesktopWindowTest, UploadSelectedWithNothingTickedOnlyGivesAHint) {
+  test::DealerServers servers;
+  servers.reset();
+  photos(2);
+  auto w = open({"--web", servers.webBase()});
+  click(view(*w, "imgSelectedPhotos"));
+  ASSERT_TRUE(w->waitIdle());
+  EXPECT_TRUE(w->isVisible());
+  EXPECT_EQ(w->status(), "Tick the photos to send first.");
+  EXPECT_TRUE(servers.requests().empty());
+  EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(DesktopWindowTest, CancelEscapeOrCloseDuringAnUploadStopAfterThePhotoInFlight) {
+  test::DealerServers servers;
+  for (const char* way : {"Cancel", "Escape", "close"}) {
+    servers.reset();
+    servers.configure("delay=1");
+    std::filesystem::remove_all(dock);
+    std::filesystem::create_directories(dock);
+    photos(4);
+    auto w = open({"--vehicle", "41", "--company", "7", "--web", servers.webBase(), "--ftp", servers.ftpHost(),
+                   "--ftp-user", servers.user(), "--set", "KIVPassword=" + servers.password()});
+    click(view(*w, "imgUploadAll"));
+    QTest::qWait(300);  // the first photo's number is being asked for
+    if (std::string(way) == "Cancel") click(view(*w, "imgCancel"));
+    else if (std::string(way) == "Escape") QTest::keyClick(w.get(), Qt::Key_Escape);
+    else w->close();
+    EXPECT_EQ(w->status(), "Stopping after the photo being sent...") << way;
+    ASSERT_TRUE(w->waitIdle());
+    EXPECT_FALSE(w->isVisible()) << way;
+    EXPECT_EQ(filesIn(dock).size(), 3u) << way;
+    EXPECT_EQ(filesIn(servers.ftpRoot()).size(), 1u) << way;
+    EXPECT_EQ(w->exitStatus(), 1) << way;
+    EXPECT_TRUE(messages.empty()) << way;
+  }
 }
 
 TEST_F(DesktopWindowTest, AFailedPutShowsTheMessageWhileTheWindowHoldsTheLastRepaint) {
@@ -232,8 +300,10 @@ TEST_F(DesktopWindowTest, AFailedPutShowsTheMessageWhileTheWindowHoldsTheLastRep
 }
 
 TEST_F(DesktopWindowTest, KeyboardFollowsTheTabOrderTicksWithSpaceAndPressesWithEnter) {
-  photos(3);
+  photos(12);
   auto w = open();
+  w->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
   QWidget& box0 = view(*w, "chkSelect[0]");
   box0.setFocus();
   QTest::keyClick(&box0, Qt::Key_Space);
@@ -244,39 +314,100 @@ TEST_F(DesktopWindowTest, KeyboardFollowsTheTabOrderTicksWithSpaceAndPressesWith
   EXPECT_EQ(view(*w, "imgSelectedPhotos").nextInFocusChain(), &view(*w, "imgUploadAll"));
   for (const char* key : {"Image2[0]", "chkSelect[2]", "VScroll1", "imgZoom", "imgCancel", "Frame1"})
     EXPECT_FALSE(view(*w, key).accessibleName().isEmpty()) << key;
+
+  // Tab onto a box below the frame, then Backtab onto one above it: each is scrolled fully into view.
+  QWidget& frame = view(*w, "Frame1");
+  auto& bar = static_cast<QScrollBar&>(view(*w, "VScroll1"));
+  QWidget& lastBox = view(*w, "chkSelect[11]");
+  ASSERT_FALSE(frame.rect().contains(lastBox.geometry()));
+  view(*w, "Image2[11]").setFocus();
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  ASSERT_TRUE(w->waitIdle());
+  EXPECT_TRUE(lastBox.hasFocus());
+  EXPECT_TRUE(frame.rect().contains(lastBox.geometry()));
+  w->runOnControl([&](Upload& u) { EXPECT_EQ(u.VScroll1.Value, bar.value()); });
+  bar.setValue(bar.maximum());
+  ASSERT_TRUE(w->waitIdle());
+  ASSERT_FALSE(frame.rect().contains(box0.geometry()));
+  view(*w, "Image2[1]").setFocus();
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+  ASSERT_TRUE(w->waitIdle());
+  EXPECT_TRUE(box0.hasFocus());
+  EXPECT_TRUE(frame.rect().contains(box0.geometry()));
+
+  // Focus shows as a highlight-coloured edge; a disabled picture is drawn faded.
+  auto edgeIsHighlight = [](QWidget& widget) {
+    QImage shot = widget.grab().toImage();
+    return shot.pixelColor(0, shot.height() / 2) == widget.palette().color(QPalette::Highlight);
+  };
+  for (const char* key : {"imgUploadAll", "VScroll1", "chkSelect[0]"}) {
+    view(*w, key).setFocus(Qt::TabFocusReason);
+    EXPECT_TRUE(edgeIsHighlight(view(*w, key))) << key;
+  }
+  QWidget& upload = view(*w, "imgUploadAll");
+  EXPECT_FALSE(edgeIsHighlight(view(*w, "imgCancel")));
+  const QImage enabled = upload.grab().toImage();
+  upload.setEnabled(false);
+  EXPECT_NE(upload.grab().toImage(), enabled);
+  upload.setEnabled(true);
+
   QTest::keyClick(&view(*w, "imgCancel"), Qt::Key_Return);
   ASSERT_TRUE(w->waitIdle());
   EXPECT_FALSE(w->isVisible());
 }
 
-TEST_F(DesktopWindowTest, PropertiesGoBackToTheirFileOnCloseButAnUnreadableFileIsKept) {
+TEST_F(DesktopWindowTest, ThePropertyFileIsWrittenOnlyWithSaveAndADamagedOneStopsEverything) {
   auto file = tmp / "control.properties";
+  photos(2);
+  open({"--properties", file.string(), "--vehicle", "77"})->close();
+  EXPECT_FALSE(std::filesystem::exists(file)) << "one-off settings are not saved unasked";
   {
-    auto w = open({"--properties", file.string(), "--vehicle", "77", "--width", "1024"});
+    auto w = open({"--properties", file.string(), "--vehicle", "77", "--width", "1024", "--save"});
+    EXPECT_EQ(w->windowTitle().toStdString(), "kivPhotoUpload - vehicle 77 - " + dock.string() + " - kivftp");
     w->close();
-    ASSERT_TRUE(w->waitIdle());
   }
-  std::string saved = test::readFile(file);
-  EXPECT_NE(saved.find("VehicleID"), std::string::npos);
-  EXPECT_NE(saved.find("77"), std::string::npos);
+  EXPECT_NE(test::readFile(file).find("VehicleID = 77"), std::string::npos);
   EXPECT_EQ(std::filesystem::status(file).permissions() & std::filesystem::perms::others_read,
             std::filesystem::perms::none);
-  {
-    auto w = open({"--properties", file.string()});
-    w->runOnControl([](Upload& u) {
-      EXPECT_EQ(u.VehicleID(), "77");
-      EXPECT_EQ(u.IMAGEWIDTH(), 1024);
-    });
-    w->close();
-  }
+  open({"--properties", file.string()})->runOnControl([](Upload& u) { EXPECT_EQ(u.IMAGEWIDTH(), 1024); });
 
-  test::writeFile(file, "VehicleID = \"unterminated\n");
-  {
-    auto w = open({"--properties", file.string(), "--vehicle", "5"});
-    EXPECT_EQ(w->errors().size(), 1u);
-    w->close();
-  }
-  EXPECT_EQ(test::readFile(file), "VehicleID = \"unterminated\n");
+  const std::string damaged = "IMAGEWIDTH = \"wide\"\n";
+  test::writeFile(file, damaged);
+  auto w = open({"--properties", file.string(), "--save"});
+  EXPECT_EQ(w->status().toStdString(),
+            "property file " + file.string() + ", line 1: IMAGEWIDTH: Type mismatch: \"wide\" is not a number");
+  w->runOnControl([](Upload& u) { EXPECT_EQ(u.Image2.Count(), 1) << "no gallery"; });
+  EXPECT_FALSE(view(*w, "imgUploadAll").isEnabled());
+  EXPECT_EQ(w->exitStatus(), 2);
+  QTest::keyClick(w.get(), Qt::Key_Escape);
+  EXPECT_FALSE(w->isVisible());
+  EXPECT_EQ(test::readFile(file), damaged);
+  EXPECT_EQ(filesIn(dock).size(), 2u);
+}
+
+TEST_F(DesktopWindowTest, WithoutAFolderTheWindowAsksForOne) {
+  photos(3);
+  QString askedFrom = "not asked";
+  auto w = std::make_unique<Window>(hosts::parseOptions(hosts::Program::Desktop, {}));
+  w->chooseFolder = [&](const QString& start) {
+    askedFrom = start;
+    return QString::fromStdString(dock.string());
+  };
+  w->show();
+  ASSERT_TRUE(w->waitIdle());
+  EXPECT_EQ(askedFrom, "");
+  w->runOnControl([](Upload& u) { EXPECT_EQ(u.Image2.Count(), 3); });
+  EXPECT_NE(w->windowTitle().toStdString().find(dock.string()), std::string::npos);
+
+  auto cancelled = std::make_unique<Window>(hosts::parseOptions(hosts::Program::Desktop, {(dock / "gone").string()}));
+  cancelled->chooseFolder = [&](const QString& start) {
+    askedFrom = start;
+    return QString();
+  };
+  cancelled->show();
+  ASSERT_TRUE(cancelled->waitIdle());
+  EXPECT_EQ(askedFrom.toStdString(), dock.string());
+  EXPECT_FALSE(cancelled->isVisible());
 }
 
 TEST_F(DesktopWindowTest, ScreenshotOfAGallery) {
@@ -286,7 +417,7 @@ TEST_F(DesktopWindowTest, ScreenshotOfAGallery) {
   click(view(*w, "chkSelect[4]"));
   ASSERT_TRUE(w->waitIdle());
   QImage shot = w->grab().toImage();
-  EXPECT_EQ(shot.size(), QSize(732, 556) * w->devicePixelRatio());
+  EXPECT_EQ(shot.size(), QSize(732, 556 + kStatusStrip) * w->devicePixelRatio());
   std::filesystem::create_directories(std::filesystem::path(KIV_SCREENSHOT_FILE).parent_path());
   ASSERT_TRUE(shot.save(KIV_SCREENSHOT_FILE));
 }
