@@ -68,7 +68,8 @@ AppliedSettings applySettings(Upload& upload, const Options& options) {
   AppliedSettings applied;
   host::FilePropertyBag bag;
   std::optional<std::filesystem::path> file;
-  if (options.propertiesFile && std::filesystem::exists(*options.propertiesFile)) {
+  std::error_code missing;
+  if (options.propertiesFile && std::filesystem::exists(*options.propertiesFile, missing)) {
     file = *options.propertiesFile;
     readPropertyFile(upload, *file, bag);
   } else {
@@ -114,7 +115,8 @@ AppliedSettings applySettings(Upload& upload, const Options& options) {
 void saveProperties(Upload& upload, const std::filesystem::path& file) {
   host::FilePropertyBag bag;
   try {
-    if (std::filesystem::exists(file)) bag = host::FilePropertyBag::load(file);
+    std::error_code missing;
+    if (std::filesystem::exists(file, missing)) bag = host::FilePropertyBag::load(file);
     upload.WriteProperties(bag);
     bag.save(file);
   } catch (const Error& error) {

@@ -150,7 +150,9 @@ void Window::applySettings() {
     showSettingError(error.what());
     return;
   }
-  for (const std::string& warning : applied_.warnings) std::fprintf(stderr, "kivphoto-desktop: warning: %s\n", warning.c_str());
+  for (const std::string& warning : applied_.warnings) {
+    std::fprintf(stderr, "kivphoto-desktop: warning: %s\n", warning.c_str());
+  }
   if (applied_.defaultPassword) {
     std::fprintf(stderr, "kivphoto-desktop: warning: %s\n", hosts::DefaultPasswordWarning);
     setStatus("No FTP password is set: the built-in default password will be used.");
@@ -186,9 +188,11 @@ void Window::startGallery() {
   runOnControl([&](Upload& upload) { folder = upload.FullPath(); });
   std::error_code ignored;
   if (!applied_.folderGiven || !std::filesystem::is_directory(folder, ignored)) {
-    if (applied_.folderGiven) setStatus(QString("The photo folder %1 does not exist.").arg(QString::fromStdString(folder)));
-    const QString start = applied_.folderGiven ? QString::fromStdString(std::filesystem::path(folder).parent_path().string())
-                                               : QString();
+    QString start;
+    if (applied_.folderGiven) {
+      setStatus(QString("The photo folder %1 does not exist.").arg(QString::fromStdString(folder)));
+      start = QString::fromStdString(std::filesystem::path(folder).parent_path().string());
+    }
     const QString chosen = chooseFolder(start);
     if (chosen.isEmpty()) {
       starting_ = false;
@@ -370,7 +374,8 @@ void Window::startUpload(bool onlyTicked) {
     const host::Variant::Array& files = upload.sFiles.array();
     for (std::size_t i = 0; i < files.size() && !files[i].empty(); ++i) {
       const auto index = static_cast<std::int16_t>(i);
-      if (!onlyTicked || (upload.chkSelect.Exists(index) && upload.chkSelect[index].Value == 1)) asked.push_back(files[i]);
+      const bool ticked = upload.chkSelect.Exists(index) && upload.chkSelect[index].Value == 1;
+      if (!onlyTicked || ticked) asked.push_back(files[i]);
     }
     {
       std::lock_guard lock(askedMutex_);
