@@ -95,7 +95,7 @@ Example:
 // Builds the parser; with storage, the values land there.
 struct CommandLine {
   explicit CommandLine(Program program)
-      : program(program), app(program == Program::Terminal ? kTerminalDescription : kDesktopDescription,
+      : app(program == Program::Terminal ? kTerminalDescription : kDesktopDescription,
                                program == Program::Terminal ? "kivphoto" : "kivphoto-desktop") {
     app.get_formatter()->column_width(24);
     app.set_help_flag();
@@ -132,15 +132,14 @@ struct CommandLine {
     quiet = app.add_flag("-q,--quiet")->description("print no status lines")->group("Other options");
 
     if (program == Program::Terminal) {
-      app.add_option("action", words)->group("");
+      positional = app.add_option("action", words)->group("");
       app.footer(std::string(kCommonFooter) + kTerminalExample);
     } else {
-      app.add_option("folder", words)->group("");
+      positional = app.add_option("folder", words)->group("");
       app.footer(kCommonFooter);
     }
   }
 
-  Program program;
   CLI::App app;
   CLI::Option* help;
   CLI::Option* version;
@@ -150,6 +149,7 @@ struct CommandLine {
   CLI::Option* set;
   CLI::Option* passwordFile;
   CLI::Option* password;
+  CLI::Option* positional;
   std::map<const CLI::Option*, const PropertyOption*> propertyOf;
   std::string propertiesFile;
   std::string passwordPath;
@@ -162,12 +162,12 @@ void rejectFlagValues(const CLI::Option* option) {
   }
 }
 
-void readWords(const std::vector<std::string>& words, Program program, Options& options,
-               std::vector<std::pair<std::string, std::string>>& settings) {
+// The action of the terminal program, or the folder of the desktop one.
+void readWords(const std::vector<std::string>& words, Program program, Options& options) {
   if (words.empty()) return;
   if (program == Program::Desktop) {
     if (words.size() > 1) throw UsageError("give one photo folder (got '" + words[1] + "' too)");
-    settings.emplace_back("FullPath", words[0]);
+    options.settings.emplace_back("FullPath", words[0]);
     return;
   }
   const std::string& action = words[0];
@@ -241,7 +241,6 @@ Options parseOptions(Program program, const std::vector<std::string>& arguments)
 
   // Settings apply in the order given, whichever option gave them.
   std::map<const CLI::Option*, std::size_t> used;
-  bool wordsRead = false;
   for (const CLI::Option* option : line.app.parse_order()) {
     const std::size_t occurrence = used[option]++;
     if (option == line.set) {
@@ -255,9 +254,8 @@ Options parseOptions(Program program, const std::vector<std::string>& arguments)
       const PropertyOption& entry = *found->second;
       if (!entry.valueName) rejectFlagValues(option);
       options.settings.emplace_back(entry.property, entry.valueName ? option->results().at(occurrence) : "True");
-    } else if (option->get_name().empty() || option->get_name() == "action" || option->get_name() == "folder") {
-      if (!wordsRead) readWords(line.words, program, options, options.settings);
-      wordsRead = true;
+    } else if (option == line.positional && occurrence == 0) {
+      readWords(line.words, program, options);
     }
   }
   if (options.save && !options.propertiesFile) throw UsageError("--save needs --properties FILE to save to");
