@@ -17,8 +17,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <new>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -458,32 +458,29 @@ std::string record() {
 }
 
 // The registry's text without this class's record; other records stay as they are.
-std::string withoutOurRecord(const stdfs::path& file) {
-  std::ifstream in(file);
-  if (!in) {
-    if (!stdfs::exists(file)) return "";
-    throw std::runtime_error("cannot read " + file.string());
-  }
+std::string withoutOurRecord(const std::string& registry) {
+  std::istringstream in(registry);
   std::string kept, line;
   bool skipping = false;
   while (std::getline(in, line)) {
     if (!line.empty() && line.front() == '[') skipping = equalsIgnoringCase(line, sectionHeader());
     if (!skipping) kept += line + '\n';
   }
-  if (in.bad()) throw std::runtime_error("cannot read " + file.string());
   return kept;
 }
 
 kiv_status registration(bool enter) noexcept {
   kiv_status status = guarded(nullptr, [&] {
-    stdfs::path file = registryFile();
-    std::string text = withoutOurRecord(file);
-    if (!enter && !stdfs::exists(file)) return KIV_S_OK;
+    constexpr std::size_t kMaxRegistryBytes = 16 * 1024 * 1024;
+    const stdfs::path file = registryFile();
+    const std::optional<std::string> registry = fs::ReadSmallFile(file.string(), kMaxRegistryBytes);
+    if (!enter && !registry) return KIV_S_OK;
+    std::string text = withoutOurRecord(registry.value_or(""));
     if (enter) {
       if (text.empty()) text = "# kivPhotoUpload per-user component registry\n";
       text += record();
     }
-    stdfs::create_directories(file.parent_path());
+    fs::CreateFolders(file.parent_path().string());
     fs::ReplaceFileAtomically(file.string(), text, 0600);
     return KIV_S_OK;
   });

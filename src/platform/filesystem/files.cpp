@@ -1,5 +1,6 @@
 // Reading, replacing and deleting single files safely: working copies of
-// photos, the deletion of a sent photo, atomic replacement, folder locks.
+// photos, the deletion of a sent photo, atomic replacement, small files read
+// whole, folder locks.
 #include <platform/filesystem/filesystem.hpp>
 
 #include "posix_support.hpp"
@@ -22,8 +23,6 @@ namespace {
 
 namespace stdfs = std::filesystem;
 using namespace detail;
-
-std::error_code errorCode(int number) { return {number, std::generic_category()}; }
 
 bool writeAll(int fd, const char* data, std::size_t size) {
   while (size > 0) {
@@ -105,15 +104,15 @@ int locate(const std::string& root, const std::string& path, Location& out) {
 std::string privateWorkFolder() {
   std::error_code ec;
   const stdfs::path base = stdfs::temp_directory_path(ec);
-  if (ec) fail(ec, errc::PathNotFound, "the temporary folder");
+  if (ec) fail(ec, PathKind::Folder, "the temporary folder");
   const std::string folder = join(base.string(), "kivphoto-" + std::to_string(::geteuid()));
-  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) failErrno(errc::PathNotFound, folder);
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) failErrno(PathKind::Folder, folder);
   const Descriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (fd.get() < 0) failErrno(errc::PathNotFound, folder);
+  if (fd.get() < 0) failErrno(PathKind::Folder, folder);
   struct stat status {};
-  if (::fstat(fd.get(), &status) != 0) failErrno(errc::PathNotFound, folder);
+  if (::fstat(fd.get(), &status) != 0) failErrno(PathKind::Folder, folder);
   if (status.st_uid != ::geteuid()) fail(errc::PermissionDenied, folder, "the working folder belongs to another user");
-  if ((status.st_mode & 077) != 0 && ::fchmod(fd.get(), 0700) != 0) failErrno(errc::PathNotFound, folder);
+  if ((status.st_mode & 077) != 0 && ::fchmod(fd.get(), 0700) != 0) failErrno(PathKind::Folder, folder);
   return folder;
 }
 
@@ -138,19 +137,19 @@ void removeStaleCopies(const std::string& workFolder) {
 
 WorkingCopy::WorkingCopy(const std::string& original, const std::string& photoFolder) {
   Location at;
-  if (const int error = locate(photoFolder, original, at)) fail(errorCode(error), errc::FileNotFound, original);
+  if (const int error = locate(photoFolder, original, at)) failSystem(error, PathKind::File, original);
   // Never waits on a pipe; below the photo folder never reads through a link.
   const int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | (photoFolder.empty() ? 0 : O_NOFOLLOW);
   const Descriptor in(::openat(at.folder.get(), at.leaf.c_str(), flags));
-  if (in.get() < 0) failErrno(errc::FileNotFound, original);
+  if (in.get() < 0) failErrno(PathKind::File, original);
   struct stat before {};
-  if (::fstat(in.get(), &before) != 0) failErrno(errc::FileNotFound, original);
+  if (::fstat(in.get(), &before) != 0) failErrno(PathKind::File, original);
   if (!S_ISREG(before.st_mode)) fail(errc::FileNotFound, original, "not a regular file");
 
   const std::string workFolder = privateWorkFolder();
   removeStaleCopies(workFolder);
   std::string pattern = join(workFolder, std::to_string(::getpid()) + "-XXXXXX");
-  if (::mkdtemp(pattern.data()) == nullptr) failErrno(errc::PathNotFound, pattern);
+  if (::mkdtemp(pattern.data()) == nullptr) failErrno(PathKind::Folder, pattern);
   folder_ = pattern;
   folderLock_ = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (folderLock_ >= 0) ::flock(folderLock_, LOCK_EX | LOCK_NB);
@@ -159,9 +158,9 @@ WorkingCopy::WorkingCopy(const std::string& original, const std::string& photoFo
   struct stat after {};
   const std::int64_t copied = copyContent(in.get(), path_);
   if (copied < 0 || ::fstat(in.get(), &after) != 0) {
-    const std::error_code error = errorCode(errno);
+    const int error = errno;
     discard();
-    fail(error, errc::FileNotFound, original);
+    failSystem(error, PathKind::File, original);
   }
   original_ = stampOf(before);
   if (!(stampOf(after) == original_) || copied != original_.size) {
@@ -182,14 +181,14 @@ void WorkingCopy::discard() {
 
 FolderLock::FolderLock(const std::string& folder)
     : descriptor_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-  if (descriptor_ < 0) failErrno(errc::PathNotFound, folder);
+  if (descriptor_ < 0) failErrno(PathKind::Folder, folder);
   if (::flock(descriptor_, LOCK_EX | LOCK_NB) != 0) {
     const int error = errno;
     ::close(descriptor_);
     if (error == EWOULDBLOCK) {
       fail(errc::PermissionDenied, folder, "another upload of this photo folder is running; try again when it has finished");
     }
-    fail(errorCode(error), errc::PathNotFound, folder);
+    failSystem(error, PathKind::Folder, folder);
   }
 }
 
@@ -201,15 +200,15 @@ bool FileSystemObject::DeleteFileIfUnchanged(const std::string& path, const File
   if (const int error = locate(photoFolder, path, at)) {
     if (error == ENOENT || error == ENOTDIR) return true;  // taken, or its folder with it
     if (error == ELOOP) return false;                       // a link now stands in the way
-    fail(errorCode(error), errc::FileNotFound, path);
+    failSystem(error, PathKind::File, path);
   }
   struct stat status {};
   if (::fstatat(at.folder.get(), at.leaf.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
     if (errno == ENOENT) return true;
-    failErrno(errc::FileNotFound, path);
+    failErrno(PathKind::File, path);
   }
   if (!S_ISREG(status.st_mode) || !(stampOf(status) == expected)) return false;
-  if (::unlinkat(at.folder.get(), at.leaf.c_str(), 0) != 0 && errno != ENOENT) failErrno(errc::FileNotFound, path);
+  if (::unlinkat(at.folder.get(), at.leaf.c_str(), 0) != 0 && errno != ENOENT) failErrno(PathKind::File, path);
   return true;
 }
 
@@ -222,7 +221,7 @@ void ReplaceFileAtomically(const std::string& path, std::string_view content, st
   const std::string folder = parentOf(path);
   std::string temporary = join(folder, ".kiv-XXXXXX");
   Descriptor file(::mkostemp(temporary.data(), O_CLOEXEC));
-  if (file.get() < 0) failErrno(errc::PathNotFound, path);
+  if (file.get() < 0) failErrno(PathKind::Folder, path);
   struct Cleanup {
     const std::string& name;
     bool renamed = false;
@@ -237,14 +236,37 @@ void ReplaceFileAtomically(const std::string& path, std::string_view content, st
   }
   if (::fchmod(file.get(), static_cast<mode_t>(*mode)) != 0 || !writeAll(file.get(), content.data(), content.size()) ||
       ::fsync(file.get()) != 0 || ::close(file.release()) != 0) {
-    failErrno(errc::PathNotFound, path);
+    failErrno(PathKind::Folder, path);
   }
-  if (::rename(temporary.c_str(), path.c_str()) != 0) failErrno(errc::PathNotFound, path);
+  if (::rename(temporary.c_str(), path.c_str()) != 0) failErrno(PathKind::Folder, path);
   cleanup.renamed = true;
 
   // Make the rename itself durable; the new content is already safely in place.
   const Descriptor directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (directory.get() >= 0) ::fsync(directory.get());
+}
+
+std::optional<std::string> ReadSmallFile(const std::string& path, std::size_t maxBytes) {
+  const Descriptor in(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (in.get() < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
+    failErrno(PathKind::File, path);
+  }
+  struct stat status {};
+  if (::fstat(in.get(), &status) != 0) failErrno(PathKind::File, path);
+  if (!S_ISREG(status.st_mode)) fail(errc::PathFileAccessError, path, "not a regular file");
+  std::string content;
+  char buffer[64 * 1024];
+  for (;;) {
+    const ssize_t got = ::read(in.get(), buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) failErrno(PathKind::File, path);
+    if (got == 0) return content;
+    if (static_cast<std::size_t>(got) > maxBytes - content.size()) {
+      fail(errc::PathFileAccessError, path, "larger than " + std::to_string(maxBytes) + " bytes");
+    }
+    content.append(buffer, static_cast<std::size_t>(got));
+  }
 }
 
 }  // namespace kiv::fs

@@ -15,7 +15,6 @@
 namespace kiv::fs {
 namespace detail {
 
-// The one place where system errors become kiv::Error.
 [[noreturn]] void fail(int number, const std::string& path, const std::string& reason) {
   const char* title = number == errc::FileNotFound       ? "File not found"
                       : number == errc::PermissionDenied ? "Permission denied"
@@ -25,22 +24,18 @@ namespace detail {
   throw Error(number, std::string(title) + ": '" + path + "': " + reason);
 }
 
-[[noreturn]] void fail(const std::error_code& ec, int numberIfMissing, const std::string& path) {
-  int number = errc::PathFileAccessError;
-  if (ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory) {
-    number = numberIfMissing;
-  } else if (ec == std::errc::permission_denied || ec == std::errc::operation_not_permitted ||
-             ec == std::errc::read_only_file_system || ec == std::errc::directory_not_empty) {
-    number = errc::PermissionDenied;
-  } else if (ec == std::errc::no_space_on_device || ec == std::errc::file_too_large || ec.value() == EDQUOT) {
-    number = errc::DiskFull;
-  }
+[[noreturn]] void fail(const std::error_code& ec, PathKind kind, const std::string& path) {
+  const std::error_condition condition = ec.default_error_condition();
+  const int number = condition.category() == std::generic_category() ? systemErrorNumber(condition.value(), kind)
+                                                                     : errc::PathFileAccessError;
   fail(number, path, ec.message());
 }
 
-[[noreturn]] void failErrno(int numberIfMissing, const std::string& path) {
-  fail(std::error_code(errno, std::generic_category()), numberIfMissing, path);
+[[noreturn]] void failSystem(int errnoValue, PathKind kind, const std::string& path) {
+  fail(std::error_code(errnoValue, std::generic_category()), kind, path);
 }
+
+[[noreturn]] void failErrno(PathKind kind, const std::string& path) { failSystem(errno, kind, path); }
 
 FileStamp stampOf(const struct stat& status) {
   return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
@@ -97,17 +92,17 @@ Listing list(const std::string& folder) {
   Listing listing;
   std::error_code ec;
   stdfs::directory_iterator it(folder, ec);
-  if (ec) fail(ec, errc::PathNotFound, folder);
+  if (ec) fail(ec, PathKind::Folder, folder);
   for (const stdfs::directory_iterator end; it != end;) {
     std::string name = it->path().filename().string();
     if (!name.empty() && name.front() != '.') {
       const auto type = it->symlink_status(ec).type();
-      if (ec && !isMissing(ec)) fail(ec, errc::PathNotFound, it->path().string());
+      if (ec && !isMissing(ec)) fail(ec, PathKind::Folder, it->path().string());
       if (type == stdfs::file_type::regular) listing.files.push_back(std::move(name));
       if (type == stdfs::file_type::directory) listing.folders.push_back(std::move(name));
     }
     it.increment(ec);
-    if (ec) fail(ec, errc::PathNotFound, folder);
+    if (ec) fail(ec, PathKind::Folder, folder);
   }
   std::sort(listing.files.begin(), listing.files.end(), caseFoldedLess);
   std::sort(listing.folders.begin(), listing.folders.end(), caseFoldedLess);
@@ -120,15 +115,15 @@ Listing list(const std::string& folder) {
 std::string findAnyFile(const std::string& folder, std::vector<std::string>& folders) {
   std::error_code ec;
   stdfs::directory_iterator it(folder, ec);
-  if (ec) fail(ec, errc::PathNotFound, folder);
+  if (ec) fail(ec, PathKind::Folder, folder);
   for (const stdfs::directory_iterator end; it != end;) {
     const std::string child = it->path().string();
     const auto type = it->symlink_status(ec).type();
-    if (ec) fail(ec, errc::PathNotFound, child);
+    if (ec) fail(ec, PathKind::Folder, child);
     if (type != stdfs::file_type::directory) return child;
     if (std::string found = findAnyFile(child, folders); !found.empty()) return found;
     it.increment(ec);
-    if (ec) fail(ec, errc::PathNotFound, folder);
+    if (ec) fail(ec, PathKind::Folder, folder);
   }
   folders.push_back(folder);
   return {};
@@ -169,7 +164,7 @@ bool FileSystemObject::FolderExists(const std::string& path) const {
 std::shared_ptr<Folder> FileSystemObject::GetFolder(const std::string& path) const {
   std::error_code ec;
   const auto status = stdfs::status(path, ec);
-  if (ec && !isMissing(ec)) fail(ec, errc::PathNotFound, path);
+  if (ec && !isMissing(ec)) fail(ec, PathKind::Folder, path);
   if (path.empty() || !stdfs::is_directory(status)) fail(errc::PathNotFound, path, "no such folder");
   return std::make_shared<Folder>(path);
 }
@@ -177,7 +172,7 @@ std::shared_ptr<Folder> FileSystemObject::GetFolder(const std::string& path) con
 void FileSystemObject::DeleteFile(const std::string& path, bool force) const {
   std::error_code ec;
   const auto status = stdfs::symlink_status(path, ec);
-  if (ec && !isMissing(ec)) fail(ec, errc::FileNotFound, path);
+  if (ec && !isMissing(ec)) fail(ec, PathKind::File, path);
   if (path.empty() || !stdfs::exists(status)) fail(errc::FileNotFound, path, "no such file");
   if (stdfs::is_directory(status)) fail(errc::FileNotFound, path, "this is a folder, not a file");
   if (!force && stdfs::is_regular_file(status) &&
@@ -185,14 +180,14 @@ void FileSystemObject::DeleteFile(const std::string& path, bool force) const {
     fail(errc::PermissionDenied, path, "the file is read-only");
   }
   // unlink, unlike remove, can never take a folder with it.
-  if (::unlink(path.c_str()) != 0) failErrno(errc::FileNotFound, path);
+  if (::unlink(path.c_str()) != 0) failErrno(PathKind::File, path);
 }
 
 void FileSystemObject::DeleteFolder(const std::string& path, bool force) const {
   const std::string folder = withoutTrailingSeparators(path);
   std::error_code ec;
   const auto status = stdfs::status(folder, ec);
-  if (ec && !isMissing(ec)) fail(ec, errc::PathNotFound, folder);
+  if (ec && !isMissing(ec)) fail(ec, PathKind::Folder, folder);
   if (folder.empty() || !stdfs::is_directory(status)) fail(errc::PathNotFound, path, "no such folder");
 
   // Check the whole tree first, so a refusal leaves everything as it was.
@@ -202,7 +197,7 @@ void FileSystemObject::DeleteFolder(const std::string& path, bool force) const {
   }
 
   if (stdfs::is_symlink(stdfs::symlink_status(folder, ec))) {
-    if (::unlink(folder.c_str()) != 0) failErrno(errc::PathNotFound, folder);
+    if (::unlink(folder.c_str()) != 0) failErrno(PathKind::Folder, folder);
     return;
   }
   if (!force) {
@@ -214,8 +209,14 @@ void FileSystemObject::DeleteFolder(const std::string& path, bool force) const {
   }
   // rmdir removes empty folders only; a file that turned up meanwhile stays.
   for (const auto& inner : folders) {
-    if (::rmdir(inner.c_str()) != 0) failErrno(errc::PathNotFound, inner);
+    if (::rmdir(inner.c_str()) != 0) failErrno(PathKind::Folder, inner);
   }
+}
+
+void CreateFolders(const std::string& path) {
+  std::error_code ec;
+  stdfs::create_directories(path, ec);
+  if (ec) fail(ec, PathKind::Folder, path);
 }
 
 std::string FileSystemObject::BuildPath(const std::string& folder, const std::string& name) const {

@@ -11,7 +11,9 @@
 #include <vector>
 
 // The disk as the control sees it: a file-system object with folders, files and
-// their collections, over std::filesystem.
+// their collections, working copies, atomic replacement, small files read whole
+// and folder locks, over std::filesystem and POSIX. Code above platform/ reads
+// and writes files only through here.
 //
 // Contract:
 // - A Folder holds only its path; every Files()/SubFolders() call reads the disk
@@ -21,8 +23,9 @@
 //   files), links (to files or folders) and special files are left out. The
 //   folder listed may itself be reached through a link.
 // - DeleteFolder never deletes a file and never follows a symlink inside the tree.
-// - Every failure is a kiv::Error: 53 file not found, 70 permission denied,
-//   76 path not found, 75 other access errors, 61 disk full; the message names
+// - Every failure is a kiv::Error numbered by kiv::systemErrorNumber
+//   (platform/host/error.hpp): 53 a missing file, 76 a missing folder, 70
+//   permission denied, 61 disk full, 75 other access errors; the message names
 //   the path and the system's reason.
 namespace kiv::fs {
 
@@ -75,6 +78,15 @@ class KIV_EXPORT WorkingCopy {
 // new file takes the mode of the one it replaces (0644 for a new one).
 KIV_EXPORT void ReplaceFileAtomically(const std::string& path, std::string_view content,
                                       std::optional<std::uint32_t> mode = std::nullopt);
+
+// The whole content of a small file, or nothing when there is no file at the
+// path (nor a folder on the way to it). Opening never waits: a pipe, a device
+// or a folder is refused, and so is a file over maxBytes (75).
+KIV_EXPORT std::optional<std::string> ReadSmallFile(const std::string& path, std::size_t maxBytes);
+
+// Creates the folder and every missing folder above it; one already there is
+// kept as it is.
+KIV_EXPORT void CreateFolders(const std::string& path);
 
 // An advisory lock on a folder, held while the owner lives, so that two
 // uploads of one photo folder, from any process, never run at once. It is

@@ -3,6 +3,7 @@
 // Internal to the file-system layer: what its sources share over POSIX.
 
 #include <platform/filesystem/filesystem.hpp>
+#include <platform/host/error.hpp>
 
 #include <string>
 #include <system_error>
@@ -12,12 +13,13 @@
 
 namespace kiv::fs::detail {
 
-// The one place where system errors become kiv::Error: 53 file not found,
-// 70 permission denied, 76 path not found, 61 disk full, 75 the rest. The
-// message names the path and the system's reason.
+// How the layer's failures become kiv::Error: the number from
+// systemErrorNumber (a missing object counts as the given kind), the message
+// naming the path and the system's reason.
 [[noreturn]] void fail(int number, const std::string& path, const std::string& reason);
-[[noreturn]] void fail(const std::error_code& ec, int numberIfMissing, const std::string& path);
-[[noreturn]] void failErrno(int numberIfMissing, const std::string& path);
+[[noreturn]] void fail(const std::error_code& ec, PathKind kind, const std::string& path);
+[[noreturn]] void failSystem(int errnoValue, PathKind kind, const std::string& path);
+[[noreturn]] void failErrno(PathKind kind, const std::string& path);
 bool isMissing(const std::error_code& ec);
 
 FileStamp stampOf(const struct stat& status);

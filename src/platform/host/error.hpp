@@ -25,6 +25,19 @@ inline constexpr int ObjectDoesNotSupportAction = 445;
 inline constexpr int InvalidPicture = 481;
 }  // namespace errc
 
+// What a failed system call was about. "No such entry" does not say which part
+// of a path is missing, so the caller says what it was after: a file (53 file
+// not found) or a folder (76 path not found).
+enum class PathKind { File, Folder };
+
+// The one table from system errors (errno values) to classic numbers, used by
+// every layer that touches the system:
+//   ENOENT, ENOTDIR                     53 for a file, 76 for a folder
+//   EACCES, EPERM, EROFS, ENOTEMPTY     70
+//   ENOSPC, EDQUOT, EFBIG               61
+//   anything else                       75
+KIV_EXPORT int systemErrorNumber(int errnoValue, PathKind kind);
+
 // A failing step ends the procedure; the error travels to the caller carrying
 // its classic number and a message a person can act on.
 class KIV_EXPORT Error : public std::runtime_error {

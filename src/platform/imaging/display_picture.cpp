@@ -4,33 +4,30 @@
 
 #include <platform/host/error.hpp>
 
-#include <glib.h>
-
-#include <cstring>
 #include <mutex>
+#include <string>
 
 namespace kiv::imaging {
 
 namespace {
 
 host::Bitmap decodeForDisplay(const std::string& path) {
-  using vips::VImage;
-  VImage picture = detail::PictureFile(path).thumbnail(
-      DisplayBox, [] { return VImage::option()->set("height", DisplayBox)->set("size", VIPS_SIZE_DOWN); });
-  if (picture.interpretation() != VIPS_INTERPRETATION_sRGB) picture = picture.colourspace(VIPS_INTERPRETATION_sRGB);
-  if (picture.format() != VIPS_FORMAT_UCHAR) picture = picture.cast(VIPS_FORMAT_UCHAR);
-  if (picture.bands() == 3) picture = picture.bandjoin_const({255});
-  if (picture.bands() > 4) picture = picture.extract_band(0, VImage::option()->set("n", 4));
+  return detail::vipsCall(errc::InvalidPicture, "Cannot decode " + path, [&] {
+    using vips::VImage;
+    VImage picture = detail::PictureFile(path).thumbnail(
+        DisplayBox, [] { return VImage::option()->set("height", DisplayBox)->set("size", VIPS_SIZE_DOWN); });
+    if (picture.interpretation() != VIPS_INTERPRETATION_sRGB) picture = picture.colourspace(VIPS_INTERPRETATION_sRGB);
+    if (picture.format() != VIPS_FORMAT_UCHAR) picture = picture.cast(VIPS_FORMAT_UCHAR);
+    if (picture.bands() == 3) picture = picture.bandjoin_const({255});
+    if (picture.bands() > 4) picture = picture.extract_band(0, VImage::option()->set("n", 4));
 
-  std::size_t size = 0;
-  void* memory = picture.write_to_memory(&size);
-  host::Bitmap bitmap;
-  bitmap.width = picture.width();
-  bitmap.height = picture.height();
-  bitmap.rgba.resize(size);
-  std::memcpy(bitmap.rgba.data(), memory, size);
-  g_free(memory);
-  return bitmap;
+    const detail::Bytes pixels = detail::pixelsOf(picture);
+    host::Bitmap bitmap;
+    bitmap.width = picture.width();
+    bitmap.height = picture.height();
+    bitmap.rgba.assign(pixels.data(), pixels.data() + pixels.size());
+    return bitmap;
+  });
 }
 
 class DisplayPicture final : public host::Picture {

@@ -5,21 +5,13 @@
 #include <platform/filesystem/filesystem.hpp>
 #include <platform/host/error.hpp>
 
-#include <glib.h>
-
-#include <memory>
-#include <string_view>
+#include <string>
 
 namespace kiv::imaging {
 
 namespace {
 
 constexpr int JpegQuality = 90;
-
-struct GFree {
-  void operator()(void* p) const { g_free(p); }
-};
-using VipsBuffer = std::unique_ptr<void, GFree>;
 
 }  // namespace
 
@@ -53,9 +45,7 @@ void ImageEditor::ResizePicture(std::int32_t width, std::int32_t height) {
 void ImageEditor::SavePicture(const std::string& path) {
   if (!loaded_) throw Error(errc::InvalidProcedureCall, "No picture is loaded");
 
-  void* bytes = nullptr;
-  std::size_t size = 0;
-  detail::vipsCall(errc::InvalidPicture, "Cannot render " + source_, [&] {
+  const detail::Bytes jpeg = detail::vipsCall(errc::InvalidPicture, "Cannot render " + source_, [&] {
     using vips::VImage;
     // Rendering from the file lets the JPEG decoder shrink while decoding; the
     // rest of the way is one high-quality resample to the exact size. A photo cut
@@ -71,10 +61,9 @@ void ImageEditor::SavePicture(const std::string& path) {
                                     })
                          .copy();
     picture.set(VIPS_META_ORIENTATION, 1);
-    picture.write_to_buffer(".jpg", &bytes, &size, VImage::option()->set("Q", JpegQuality));
+    return detail::jpegOf(picture, JpegQuality);
   });
-  VipsBuffer owned(bytes);
-  fs::ReplaceFileAtomically(path, std::string_view(static_cast<const char*>(bytes), size));
+  fs::ReplaceFileAtomically(path, jpeg.view());
 }
 
 }  // namespace kiv::imaging

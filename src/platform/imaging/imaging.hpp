@@ -14,9 +14,11 @@ namespace kiv::imaging {
 // Sizes are those of the upright picture: a photo whose orientation tag says it
 // is turned reports (and is saved with) its upright width and height.
 //
-// Failures throw kiv::Error: 53 missing file, 70 unreadable file, 481 a file that
-// holds no JPEG or bitmap picture, 5 a call out of order or a size below 1, and
-// the file-system numbers (61, 70, 75, 76) for a save that could not be written.
+// Failures throw kiv::Error: 53 missing file, 70 unreadable file, 75 another read
+// error, 481 a file that holds no JPEG or bitmap picture, 5 a call out of order
+// or a size below 1, and the file-system numbers (61, 70, 75, 76) for a save
+// that could not be written. System errors are numbered by
+// kiv::systemErrorNumber (platform/host/error.hpp).
 class KIV_EXPORT ImageEditor {
  public:
   // Recognises JPEG and bitmap pictures by their content, whatever the name.

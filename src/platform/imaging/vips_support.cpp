@@ -22,9 +22,10 @@ std::string firstLine(const char* text) {
 }
 
 [[noreturn]] void throwOpenError(int err, const std::string& path) {
-  if (err == ENOENT || err == ENOTDIR) throw Error(errc::FileNotFound, "File not found: " + path);
-  if (err == EACCES || err == EPERM) throw Error(errc::PermissionDenied, "Permission denied: cannot read " + path);
-  throw Error(errc::PathFileAccessError, "Cannot read " + path + ": " + std::strerror(err));
+  const int number = systemErrorNumber(err, PathKind::File);
+  if (number == errc::FileNotFound) throw Error(number, "File not found: " + path);
+  if (number == errc::PermissionDenied) throw Error(number, "Permission denied: cannot read " + path);
+  throw Error(number, "Cannot read " + path + ": " + std::strerror(err));
 }
 
 // Reads at an offset, so the descriptor's own position stays where libvips
@@ -64,6 +65,23 @@ void ensureVips() {
 
 void throwVipsError(int number, const std::string& what, const vips::VError& e) {
   throw Error(number, what + ": " + firstLine(e.what()));
+}
+
+void Bytes::Free::operator()(void* memory) const noexcept { g_free(memory); }
+
+Bytes pixelsOf(const vips::VImage& image) {
+  Bytes bytes;
+  void* memory = image.write_to_memory(&bytes.size_);
+  bytes.memory_.reset(memory);
+  return bytes;
+}
+
+Bytes jpegOf(const vips::VImage& image, int quality) {
+  Bytes bytes;
+  void* memory = nullptr;
+  image.write_to_buffer(".jpg", &memory, &bytes.size_, vips::VImage::option()->set("Q", quality));
+  bytes.memory_.reset(memory);
+  return bytes;
 }
 
 PictureFile::PictureFile(const std::string& path) : path_(path) {

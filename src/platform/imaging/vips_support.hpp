@@ -1,12 +1,17 @@
 #pragma once
 
-// Internal to the imaging layer: the only place that includes libvips.
+// Internal to the imaging layer: its one way into libvips. The layer's sources
+// reach libvips only through this header, run every libvips call inside
+// vipsCall (where vips::VError becomes kiv::Error) and keep what libvips hands
+// out in owners from here.
 
 #include <vips/vips8>
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace kiv::imaging::detail {
@@ -14,8 +19,8 @@ namespace kiv::imaging::detail {
 // Starts libvips once per process; safe from any thread.
 void ensureVips();
 
-// Turns a libvips failure into kiv::Error with the given number, prefixed by what
-// was being done. Every call into libvips goes through here.
+// Runs f, turning a libvips failure into kiv::Error with the given number,
+// prefixed by what was being done.
 template <class F>
 auto vipsCall(int number, const std::string& what, F&& f) -> decltype(f());
 
@@ -29,6 +34,29 @@ auto vipsCall(int number, const std::string& what, F&& f) -> decltype(f()) {
     throwVipsError(number, what, e);
   }
 }
+
+// Memory libvips allocated for the caller, freed when its owner goes.
+class Bytes {
+ public:
+  const unsigned char* data() const { return static_cast<const unsigned char*>(memory_.get()); }
+  std::size_t size() const { return size_; }
+  std::string_view view() const { return {static_cast<const char*>(memory_.get()), size_}; }
+
+ private:
+  struct Free {
+    void operator()(void* memory) const noexcept;
+  };
+  friend Bytes pixelsOf(const vips::VImage& image);
+  friend Bytes jpegOf(const vips::VImage& image, int quality);
+
+  std::unique_ptr<void, Free> memory_;
+  std::size_t size_ = 0;
+};
+
+// The image rendered: its pixels as they lie in memory, or a JPEG file's bytes.
+// Both throw vips::VError; call them inside vipsCall.
+Bytes pixelsOf(const vips::VImage& image);
+Bytes jpegOf(const vips::VImage& image, int quality);
 
 struct Header {
   int width = 0;   // upright
@@ -48,7 +76,8 @@ class PictureFile {
 
   Header header() const;
   // The picture scaled to `width` (and whatever the options say), in one decode.
-  // options() is asked for a fresh option set for the call.
+  // options() is asked for a fresh option set for the call. Throws
+  // vips::VError; call it inside vipsCall.
   vips::VImage thumbnail(int width, const std::function<vips::VOption*()>& options) const;
 
  private:

@@ -15,7 +15,7 @@
 // one whose body is over 64 KiB) comes back as null; an FTP operation that
 // fails returns false. Every call is synchronous and bounded by the time-outs
 // below. FTP never goes through a proxy; web requests take theirs from the
-// environment (http_proxy, https_proxy, no_proxy).
+// environment (http_proxy, https_proxy, all_proxy, no_proxy).
 namespace kiv::net {
 
 class Request;

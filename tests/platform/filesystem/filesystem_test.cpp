@@ -7,8 +7,10 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -199,6 +201,72 @@ TEST(FileSystemObjectTest, DeleteFolderOfALinkRemovesTheLinkOnly) {
   fso.DeleteFolder((dir / "Roll1").string(), false);
   EXPECT_FALSE(stdfs::exists(stdfs::symlink_status(dir / "Roll1")));
   EXPECT_TRUE(stdfs::is_directory(dir / "Target" / "Empty"));
+}
+
+TEST(SystemErrorTest, OneTableNumbersEverySystemError) {
+  using kiv::PathKind;
+  using kiv::systemErrorNumber;
+  for (const int missing : {ENOENT, ENOTDIR}) {
+    EXPECT_EQ(systemErrorNumber(missing, PathKind::File), kiv::errc::FileNotFound);
+    EXPECT_EQ(systemErrorNumber(missing, PathKind::Folder), kiv::errc::PathNotFound);
+  }
+  for (const PathKind kind : {PathKind::File, PathKind::Folder}) {
+    for (const int denied : {EACCES, EPERM, EROFS, ENOTEMPTY}) {
+      EXPECT_EQ(systemErrorNumber(denied, kind), kiv::errc::PermissionDenied) << denied;
+    }
+    for (const int full : {ENOSPC, EDQUOT, EFBIG}) {
+      EXPECT_EQ(systemErrorNumber(full, kind), kiv::errc::DiskFull) << full;
+    }
+    for (const int other : {EIO, EISDIR, ELOOP, EEXIST, ENAMETOOLONG, EMFILE}) {
+      EXPECT_EQ(systemErrorNumber(other, kind), kiv::errc::PathFileAccessError) << other;
+    }
+  }
+}
+
+TEST(SmallFileTest, ReadsAFileWholeAndAMissingOneAsNothing) {
+  TempDir dir;
+  const std::string content("line 1\nline 2 without end\0binary", 32);
+  writeFile(dir / "registry", content);
+  EXPECT_EQ(kiv::fs::ReadSmallFile((dir / "registry").string(), content.size()), content);
+  writeFile(dir / "empty", "");
+  EXPECT_EQ(kiv::fs::ReadSmallFile((dir / "empty").string(), 0), std::string());
+
+  EXPECT_EQ(kiv::fs::ReadSmallFile((dir / "missing").string(), 100), std::nullopt);
+  EXPECT_EQ(kiv::fs::ReadSmallFile((dir / "missing" / "registry").string(), 100), std::nullopt);
+  EXPECT_EQ(kiv::fs::ReadSmallFile((dir / "registry" / "inside").string(), 100), std::nullopt);
+  stdfs::create_symlink(dir / "gone", dir / "dangling");
+  EXPECT_EQ(kiv::fs::ReadSmallFile((dir / "dangling").string(), 100), std::nullopt);
+}
+
+TEST(SmallFileTest, RefusesWhatIsNoSmallFileWithoutWaiting) {
+  TempDir dir;
+  writeFile(dir / "big", std::string(100 * 1024, 'x'));
+  expectError([&] { kiv::fs::ReadSmallFile((dir / "big").string(), 100 * 1024 - 1); },
+              kiv::errc::PathFileAccessError, "big");
+  EXPECT_EQ(kiv::fs::ReadSmallFile((dir / "big").string(), 100 * 1024)->size(), 100u * 1024);
+
+  stdfs::create_directory(dir / "folder");
+  expectError([&] { kiv::fs::ReadSmallFile((dir / "folder").string(), 100); }, kiv::errc::PathFileAccessError,
+              "folder");
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+  expectError([&] { kiv::fs::ReadSmallFile((dir / "pipe").string(), 100); }, kiv::errc::PathFileAccessError, "pipe");
+
+  if (::geteuid() == 0) GTEST_SKIP() << "root reads files without permission";
+  writeFile(dir / "locked", "x");
+  stdfs::permissions(dir / "locked", stdfs::perms::none);
+  expectError([&] { kiv::fs::ReadSmallFile((dir / "locked").string(), 100); }, kiv::errc::PermissionDenied, "locked");
+}
+
+TEST(FileSystemObjectTest, CreateFoldersMakesEveryMissingFolderOnTheWay) {
+  TempDir dir;
+  kiv::fs::CreateFolders((dir / "a" / "b" / "c").string());
+  EXPECT_TRUE(stdfs::is_directory(dir / "a" / "b" / "c"));
+  writeFile(dir / "a" / "b" / "keep", "x");
+  kiv::fs::CreateFolders((dir / "a" / "b").string());
+  EXPECT_EQ(kiv::test::readFile(dir / "a" / "b" / "keep"), "x");
+
+  expectError([&] { kiv::fs::CreateFolders((dir / "a" / "b" / "keep" / "d").string()); }, kiv::errc::PathNotFound,
+              "keep");
 }
 
 TEST(FileSystemObjectTest, BuildPathPutsExactlyOneSeparatorBetween) {
