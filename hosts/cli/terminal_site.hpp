@@ -29,7 +29,7 @@ class TerminalSite final : public host::Site {
   void RaiseEvent(std::string_view name) override;
   std::int16_t MsgBox(std::string_view prompt, std::int16_t buttons, std::string_view title) override;
   // Nothing is drawn, so nothing is decoded.
-  host::PictureRef LoadPicture(const std::string&) override { return nullptr; }
+  host::PictureRef LoadPicture(const std::string&, PictureDecoder) override { return nullptr; }
   bool StopRequested() override;
 
   // Ends a progress line left open on the terminal.

@@ -14,6 +14,10 @@
 
 namespace kiv {
 
+namespace upload {
+struct TransferSettings;
+}  // namespace upload
+
 namespace fs {
 class FileSystemObject;
 class Folder;
@@ -119,19 +123,11 @@ class KIV_EXPORT Upload {
   void hideElementsFrom(std::int32_t first);
   void uploadExpress(const host::Variant::Array& files);
   host::PictureRef thumbnailPicture(const std::string& path);
-  // What became of one photo of an upload run. A refused FTP login ends the
-  // run: every further photo would be refused too, each taking a number and
-  // counting toward the account's lock-out.
-  enum class PhotoOutcome { Sent, Kept, LoginRefused };
-  struct Transfer;
-  Transfer transferPhoto(const std::string& sFileName, const std::string& photoFolder);
-  PhotoOutcome sendPhoto(const std::string& path, std::int32_t n, std::int32_t m);
+  class RunSink;
+  upload::TransferSettings transferSettings() const;
   std::string uploadFolder() const;
   void uploadList(host::Image& command, bool onlyTicked);
-  void removeEmptiedSubFolders();
   void placeFromHome();
-  void reportCommunicationError();
-  void notifyPrimary(std::int32_t photoNumber);
   fs::FileSystemObject& fileSystem();
   std::int32_t listUBound() const;
 

@@ -1,12 +1,10 @@
 #include <platform/host/site.hpp>
 
-#include <platform/imaging/imaging.hpp>
-
 namespace kiv::host {
 
 Site::~Site() = default;
 
-PictureRef Site::LoadPicture(const std::string& path) { return imaging::LoadDisplayPicture(path); }
+PictureRef Site::LoadPicture(const std::string& path, PictureDecoder decode) { return decode(path); }
 
 bool Site::StopRequested() { return false; }
 

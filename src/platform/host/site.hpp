@@ -24,8 +24,11 @@ class KIV_EXPORT Site {
   // Modal message; returns when dismissed, with the button pressed (1 is OK).
   virtual std::int16_t MsgBox(std::string_view prompt, std::int16_t buttons, std::string_view title) = 0;
   // A picture for display from a JPEG or bitmap file; kiv::Error 481 when the file
-  // holds no picture, 53 when it is missing. The default decodes at display size.
-  virtual PictureRef LoadPicture(const std::string& path);
+  // holds no picture, 53 when it is missing. The control hands in its own
+  // decoder, which the default uses; a host that draws no pictures may answer
+  // none without decoding.
+  using PictureDecoder = PictureRef (*)(const std::string& path);
+  virtual PictureRef LoadPicture(const std::string& path, PictureDecoder decode);
   // Asked between the photos of an upload run: true ends the run as after its
   // last photo, leaving the rest in the folder. The default never stops.
   virtual bool StopRequested();

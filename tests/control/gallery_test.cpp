@@ -141,6 +141,8 @@ TEST_F(GalleryTest, ShowingAgainReusesElementsAndStartsUnticked) {
 
 TEST_F(GalleryTest, EmptyFolderLeavesOnlyTheStatusLines) {
   u.Show();
+  EXPECT_EQ(u.sFiles.array(), host::Variant::Array{""});
+  EXPECT_EQ(u.Label1.Caption, "Searching for new photos...");
   EXPECT_EQ(u.Label2.Caption, "No files found.");
   EXPECT_FALSE(u.VScroll1.Visible || u.imgUploadAll.Visible || u.imgSelectedPhotos.Visible || u.imgCancel.Visible ||
                u.Label4.Visible || u.Label5.Visible);

@@ -1,0 +1,59 @@
+#pragma once
+
+// Sending one photo: its number from the web server, the reduction, the FTP put
+// into the company's folder and the set-primary notification.
+
+#include <platform/filesystem/filesystem.hpp>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace kiv::upload {
+
+// The control's settings a transfer works with.
+struct TransferSettings {
+  std::string vehicleId;  // as the web server is asked with it
+  std::string companyId;  // also the name of the company's FTP folder
+  std::string web;        // base URL of the web server
+  std::string ftp;        // host[:port]
+  std::string user;
+  std::string password;
+  std::int16_t width = 0;  // the largest size a sent photo may have
+  std::int16_t height = 0;
+  bool primary = false;
+  bool prefered = false;  // the web server is told whether the photo is primary
+};
+
+// What a transfer shows while it runs.
+class TransferSink {
+ public:
+  virtual ~TransferSink() = default;
+  // The progress caption, drawn at the next repaint.
+  virtual void caption(const std::string& text) = 0;
+  // The transfer no longer keeps the pointer busy.
+  virtual void pointerReleased() = 0;
+  // The one message a failed transfer shows.
+  virtual void communicationError() = 0;
+};
+
+struct TransferOutcome {
+  bool stored = false;
+  bool loginRefused = false;  // the FTP server refused the account
+  std::optional<fs::FileStamp> sent;  // the photo as it was read for sending
+};
+
+// Sends the photo at path. The reduction works on a private copy, so the photo
+// itself stays whole. Given the photo folder, the photo is read only from
+// inside it, never through a link. The web server's answer to the number
+// request is left in answer (cleared first).
+TransferOutcome transferPhoto(const TransferSettings& settings, const std::string& path,
+                              const std::string& photoFolder, TransferSink& sink, std::string& answer);
+
+// Reduces the picture file in place to fit width x height: width first, then
+// height, each against what the step before left; a picture is never enlarged,
+// and it is written back even when it already fits. False when it could not be
+// read, reduced or written.
+bool reducePicture(const std::string& file, std::int16_t width, std::int16_t height);
+
+}  // namespace kiv::upload

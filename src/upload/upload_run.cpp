@@ -1,0 +1,42 @@
+#include <upload/upload_run.hpp>
+
+namespace kiv::upload {
+namespace {
+
+// A subfolder goes once nothing at all is left in it: a folder still holding
+// any file, at any depth, stays. One removed by an earlier pass is skipped, and
+// one turned into a link since the scan is neither followed nor removed.
+void removeEmptiedSubFolders(fs::FileSystemObject& fileSystem, const RunFolder& folder) {
+  if (!folder.subFolders) return;
+  for (const fs::Folder& subFolder : *folder.subFolders) {
+    const std::string path = fileSystem.BuildPath(folder.path, subFolder.Name());
+    if (!fileSystem.FolderExists(path) || fileSystem.IsLink(path)) continue;
+    if (subFolder.Files().Count() == 0 && !subFolder.HoldsAnyFile()) fileSystem.DeleteFolder(path, false);
+  }
+}
+
+}  // namespace
+
+std::string progressSentence(std::int32_t n, std::int32_t m) {
+  return "Uploading file " + std::to_string(n) + " of " + std::to_string(m) + ".";
+}
+
+std::int32_t runUpload(const TransferSettings& settings, fs::FileSystemObject& fileSystem, const RunFolder& folder,
+                       const std::vector<RunPhoto>& photos, std::int32_t total, RunSink& sink, std::string& answer) {
+  const fs::FolderLock lock(folder.path);
+  std::int32_t sent = 0;
+  for (const RunPhoto& photo : photos) {
+    const TransferOutcome outcome = transferPhoto(settings, photo.path, folder.path, sink, answer);
+    if (outcome.stored) sink.repaint();
+    sink.caption(progressSentence(photo.position, total));
+    sink.repaint();
+    if (outcome.stored && fileSystem.DeleteFileIfUnchanged(photo.path, *outcome.sent, folder.path)) {
+      ++sent;
+      removeEmptiedSubFolders(fileSystem, folder);
+    }
+    if (outcome.loginRefused || sink.stopRequested()) break;
+  }
+  return sent;
+}
+
+}  // namespace kiv::upload
