@@ -2,7 +2,7 @@
 
 #include <control/dispatch.hpp>
 #include <control/upload.hpp>
-#include <platform/host/property_bag.hpp>
+#include "property_file.hpp"
 #include <platform/host/text.hpp>
 
 #include <algorithm>
@@ -30,9 +30,9 @@ std::string fileOrigin(const std::filesystem::path& file, int line) {
   return origin + ": ";
 }
 
-void readPropertyFile(Upload& upload, const std::filesystem::path& file, host::FilePropertyBag& bag) {
+void readPropertyFile(Upload& upload, const std::filesystem::path& file, FilePropertyBag& bag) {
   try {
-    bag = host::FilePropertyBag::load(file);
+    bag = FilePropertyBag::load(file);
   } catch (const Error& error) {
     throw SettingError(error.what());
   }
@@ -66,7 +66,7 @@ const char* const DefaultPasswordWarning =
 
 AppliedSettings applySettings(Upload& upload, const Options& options) {
   AppliedSettings applied;
-  host::FilePropertyBag bag;
+  FilePropertyBag bag;
   std::optional<std::filesystem::path> file;
   std::error_code missing;
   if (options.propertiesFile && std::filesystem::exists(*options.propertiesFile, missing)) {
@@ -113,10 +113,10 @@ AppliedSettings applySettings(Upload& upload, const Options& options) {
 }
 
 void saveProperties(Upload& upload, const std::filesystem::path& file) {
-  host::FilePropertyBag bag;
+  FilePropertyBag bag;
   try {
     std::error_code missing;
-    if (std::filesystem::exists(file, missing)) bag = host::FilePropertyBag::load(file);
+    if (std::filesystem::exists(file, missing)) bag = FilePropertyBag::load(file);
     upload.WriteProperties(bag);
     bag.save(file);
   } catch (const Error& error) {

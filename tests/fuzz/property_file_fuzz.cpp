@@ -1,7 +1,7 @@
 // A property file may be damaged or edited by hand: reading it either succeeds
 // or fails with kiv::Error, and what was read writes back to the same values.
 #include <platform/host/error.hpp>
-#include <platform/host/property_bag.hpp>
+#include "property_file.hpp"
 
 #include <cstdint>
 #include <cstdlib>
@@ -10,9 +10,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   try {
-    const auto bag = kiv::host::FilePropertyBag::parse(text, "fuzz");
+    const auto bag = kiv::hosts::FilePropertyBag::parse(text, "fuzz");
     const std::string written = bag.text();
-    auto again = kiv::host::FilePropertyBag::parse(written, "fuzz-again");
+    auto again = kiv::hosts::FilePropertyBag::parse(written, "fuzz-again");
     if (again.text() != written) std::abort();
   } catch (const kiv::Error&) {
   }

@@ -3,7 +3,6 @@
 #include <platform/export.hpp>
 #include <platform/host/variant.hpp>
 
-#include <filesystem>
 #include <map>
 #include <string>
 #include <string_view>
@@ -34,25 +33,6 @@ class KIV_EXPORT MemoryPropertyBag : public PropertyBag {
  protected:
   std::map<std::string, Variant, std::less<>> values_;
   std::vector<std::string> writeOrder_;
-};
-
-// A bag kept in a text file, one "Name = value" per line, values in double
-// quotes with backslash escapes or bare numbers; "#" starts a comment line.
-// Saving writes a file beside the target and renames it over, created readable
-// by its owner only (it holds the FTP password).
-class KIV_EXPORT FilePropertyBag : public MemoryPropertyBag {
- public:
-  // Reads the file; kiv::Error naming the file and line when it cannot be parsed.
-  static FilePropertyBag load(const std::filesystem::path& file);
-  static FilePropertyBag parse(std::string_view text, const std::string& origin);
-  void save(const std::filesystem::path& file) const;
-  std::string text() const;
-  // The line a value was read from, 0 for one not read from a file.
-  int lineOf(std::string_view name) const;
-  void setFromLine(std::string_view name, Variant value, int line);
-
- private:
-  std::map<std::string, int, std::less<>> lines_;
 };
 
 }  // namespace kiv::host

@@ -1,5 +1,5 @@
 #include <platform/host/error.hpp>
-#include <platform/host/property_bag.hpp>
+#include "property_file.hpp"
 
 #include "support/temp_dir.hpp"
 
@@ -8,10 +8,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace kiv::host {
+namespace kiv::hosts {
 namespace {
 
-TEST(PropertyBagTest, FileBagRoundTripsAwkwardTextAndNumbers) {
+using host::Variant;
+
+TEST(PropertyFileTest, FileBagRoundTripsAwkwardTextAndNumbers) {
   test::TempDir dir;
   FilePropertyBag bag;
   bag.WriteProperty("KIVPassword", Variant("a\"b\\c\nd\te\x01 \xC3\xA9 "), Variant("vorpelk"));
@@ -26,7 +28,7 @@ TEST(PropertyBagTest, FileBagRoundTripsAwkwardTextAndNumbers) {
   EXPECT_EQ(read.ReadProperty("Missing", Variant("fallback")).toString(), "fallback");
 }
 
-TEST(PropertyBagTest, SavedFileIsReadableByItsOwnerOnlyAndReplacedWhole) {
+TEST(PropertyFileTest, SavedFileIsReadableByItsOwnerOnlyAndReplacedWhole) {
   test::TempDir dir;
   test::writeFile(dir / "props", "VIN = \"old\"\n");
   ::chmod((dir / "props").c_str(), 0644);
@@ -52,7 +54,7 @@ TEST(PropertyBagTest, SavedFileIsReadableByItsOwnerOnlyAndReplacedWhole) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 3) << "no temporary file left";
 }
 
-TEST(PropertyBagTest, DamagedFileNamesTheFileAndLine) {
+TEST(PropertyFileTest, DamagedFileNamesTheFileAndLine) {
   for (const char* text : {"VIN = \"unterminated\n", "= 5\n", "VIN 5\n", "VIN = abc\n", "VIN = \"x\" trailing\n",
                            "VIN = \"bad \\q escape\"\n", "VIN = \"\\x4\"\n"}) {
     try {
@@ -68,7 +70,15 @@ TEST(PropertyBagTest, DamagedFileNamesTheFileAndLine) {
   } catch (const Error& error) {
     EXPECT_EQ(error.number(), errc::PathNotFound);
   }
+  test::TempDir dir;
+  try {
+    FilePropertyBag::load(dir / "props");
+    ADD_FAILURE();
+  } catch (const Error& error) {
+    EXPECT_EQ(error.number(), errc::FileNotFound);
+    EXPECT_NE(std::string(error.what()).find("props"), std::string::npos) << error.what();
+  }
 }
 
 }  // namespace
-}  // namespace kiv::host
+}  // namespace kiv::hosts
