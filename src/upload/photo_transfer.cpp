@@ -3,7 +3,6 @@
 #include <platform/host/error.hpp>
 #include <platform/host/variant.hpp>
 #include <platform/imaging/imaging.hpp>
-#include <platform/internet/internet.hpp>
 #include <upload/photo_number.hpp>
 
 #include <array>
@@ -24,8 +23,7 @@ void readToEnd(net::Request& request, std::string* body) {
 }
 
 // Best effort: the photo is stored whatever the web server says to this.
-void notifyPrimary(const TransferSettings& settings, std::int32_t photoNumber) {
-  net::Session session(kAgent);
+void notifyPrimary(const TransferSettings& settings, net::Session& session, std::int32_t photoNumber) {
   const std::string url = settings.web + "/RLQNew/Web/Photo/PhotoSetWebPrimary.aspx?VID=" + settings.vehicleId +
                           "&CID=" + settings.companyId + "&Primary=" + (settings.primary ? "1" : "0") +
                           "&PID=" + std::to_string(photoNumber);
@@ -34,7 +32,20 @@ void notifyPrimary(const TransferSettings& settings, std::int32_t photoNumber) {
 
 }  // namespace
 
+Connections::Connections(const TransferSettings& settings) : settings_(settings), web_(kAgent) {}
+
+net::FtpConnection& Connections::ftp() {
+  if (!ftp_) ftp_ = web_.connectFtp(settings_.ftp, settings_.user, settings_.password);
+  return *ftp_;
+}
+
 TransferOutcome transferPhoto(const TransferSettings& settings, const std::string& path,
+                              const std::string& photoFolder, TransferSink& sink, std::string& answer) {
+  Connections connections(settings);
+  return transferPhoto(settings, connections, path, photoFolder, sink, answer);
+}
+
+TransferOutcome transferPhoto(const TransferSettings& settings, Connections& connections, const std::string& path,
                               const std::string& photoFolder, TransferSink& sink, std::string& answer) {
   answer.clear();
   // Copying first means a photo that is gone or still being written costs no number.
@@ -46,7 +57,7 @@ TransferOutcome transferPhoto(const TransferSettings& settings, const std::strin
     return {};
   }
 
-  net::Session session(kAgent);
+  net::Session& session = connections.web();
   std::unique_ptr<net::Request> request = session.openUrl(settings.web + "/capture/VBstorePhoto.asp?VID=" +
                                                           settings.vehicleId);
   if (request) readToEnd(*request, &answer);
@@ -63,19 +74,18 @@ TransferOutcome transferPhoto(const TransferSettings& settings, const std::strin
   sink.caption(reducePicture(workingFile, settings.width, settings.height) ? "Uploading photo"
                                                                            : "Resize Failed. Uploading Image");
 
-  std::unique_ptr<net::FtpConnection> ftp = session.connectFtp(settings.ftp, settings.user, settings.password);
+  net::FtpConnection& ftp = connections.ftp();
   const std::string companyFolder = "/" + settings.companyId;
-  if (!ftp->setCurrentDirectory(companyFolder)) {
-    ftp->createDirectory(settings.companyId);
-    ftp->setCurrentDirectory(companyFolder);
+  if (!ftp.setCurrentDirectory(companyFolder)) {
+    ftp.createDirectory(settings.companyId);
+    ftp.setCurrentDirectory(companyFolder);
   }
   TransferOutcome outcome;
-  outcome.stored = ftp->putFile(workingFile, number->remoteName);
-  outcome.loginRefused = ftp->loginRefused();
+  outcome.stored = ftp.putFile(workingFile, number->remoteName);
+  outcome.loginRefused = ftp.loginRefused();
   outcome.sent = copy->original();
 
   request.reset();
-  ftp.reset();
   copy.reset();
   sink.pointerReleased();
 
@@ -83,7 +93,7 @@ TransferOutcome transferPhoto(const TransferSettings& settings, const std::strin
     sink.communicationError();
     return outcome;
   }
-  if (settings.prefered) notifyPrimary(settings, number->photoNumber);
+  if (settings.prefered) notifyPrimary(settings, session, number->photoNumber);
   return outcome;
 }
 

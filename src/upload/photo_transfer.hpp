@@ -4,8 +4,10 @@
 // into the company's folder and the set-primary notification.
 
 #include <platform/filesystem/filesystem.hpp>
+#include <platform/internet/internet.hpp>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -37,6 +39,20 @@ class TransferSink {
   virtual void communicationError() = 0;
 };
 
+// The connections the transfers of one run share: one web session kept alive
+// from request to request, and one FTP login, made at the first put.
+class Connections {
+ public:
+  explicit Connections(const TransferSettings& settings);
+  net::Session& web() { return web_; }
+  net::FtpConnection& ftp();
+
+ private:
+  TransferSettings settings_;
+  net::Session web_;
+  std::unique_ptr<net::FtpConnection> ftp_;
+};
+
 struct TransferOutcome {
   bool stored = false;
   bool loginRefused = false;  // the FTP server refused the account
@@ -48,6 +64,9 @@ struct TransferOutcome {
 // inside it, never through a link. The web server's answer to the number
 // request is left in answer (cleared first).
 TransferOutcome transferPhoto(const TransferSettings& settings, const std::string& path,
+                              const std::string& photoFolder, TransferSink& sink, std::string& answer);
+// The same over connections kept by the caller.
+TransferOutcome transferPhoto(const TransferSettings& settings, Connections& connections, const std::string& path,
                               const std::string& photoFolder, TransferSink& sink, std::string& answer);
 
 // Reduces the picture file in place to fit width x height: width first, then

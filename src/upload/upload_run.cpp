@@ -24,9 +24,10 @@ std::string progressSentence(std::int32_t n, std::int32_t m) {
 std::int32_t runUpload(const TransferSettings& settings, fs::FileSystemObject& fileSystem, const RunFolder& folder,
                        const std::vector<RunPhoto>& photos, std::int32_t total, RunSink& sink, std::string& answer) {
   const fs::FolderLock lock(folder.path);
+  Connections connections(settings);
   std::int32_t sent = 0;
   for (const RunPhoto& photo : photos) {
-    const TransferOutcome outcome = transferPhoto(settings, photo.path, folder.path, sink, answer);
+    const TransferOutcome outcome = transferPhoto(settings, connections, photo.path, folder.path, sink, answer);
     if (outcome.stored) sink.repaint();
     sink.caption(progressSentence(photo.position, total));
     sink.repaint();

@@ -37,7 +37,8 @@ struct RunFolder {
 // "Uploading file 2 of 5."
 std::string progressSentence(std::int32_t n, std::int32_t m);
 
-// Sends the photos in order, each reported as photo position of total. A photo
+// Sends the photos in order, each reported as photo position of total, over one
+// web session and one FTP login kept for the whole run. A photo
 // is deleted only once the server confirmed it, and only while its path still
 // leads to the file that was sent: one replaced or rewritten meanwhile stays
 // for the next upload. The photo folder is locked for the run, so a second run

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace kiv {
 namespace {
 
@@ -44,6 +46,14 @@ TEST_F(CommandsTest, UploadAllSendsEveryPhotoDeletesItAndCloses) {
   EXPECT_EQ(f.site.events, std::vector<std::string>{"CloseApp"});
   EXPECT_EQ(u.imgUploadAll.MousePointer, host::pointer::Arrow);
   EXPECT_EQ(f.site.stopQueries, 3) << "the host is asked after every photo";
+  // One login and one folder change serve the whole run.
+  const auto log = servers.requests();
+  const auto count = [&](const char* start) {
+    return std::count_if(log.begin(), log.end(), [&](const std::string& l) { return l.rfind(start, 0) == 0; });
+  };
+  EXPECT_EQ(count("FTP USER"), 1);
+  EXPECT_EQ(count("FTP CWD"), 2);  // refused, then entered after MKD
+  EXPECT_EQ(count("FTP SIZE"), 3);
 }
 
 TEST_F(CommandsTest, AHostAskingToStopEndsEitherCommandAfterThePhotoInFlight) {

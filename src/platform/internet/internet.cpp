@@ -208,11 +208,23 @@ void setTimeoutsForTesting(const Timeouts& replacement) {
   timeouts = checked;
 }
 
+struct Session::Web {
+  EasyHandle easy;
+};
+
 Session::Session(std::string agent) : agent_(std::move(agent)) { initialiseCurlOnce(); }
+Session::~Session() = default;
 
 std::unique_ptr<Request> Session::openUrl(const std::string& url) {
   if (url.find('\0') != std::string::npos) return nullptr;
-  EasyHandle easy(curl_easy_init());
+  // One handle for the session's requests: it keeps their connection open.
+  if (!web_) {
+    web_ = std::make_unique<Web>();
+    web_->easy.reset(curl_easy_init());
+  } else if (web_->easy) {
+    curl_easy_reset(web_->easy.get());
+  }
+  EasyHandle& easy = web_->easy;
   if (!easy) return nullptr;
   StringList headers;
   if (!headers.append("Cache-Control: no-cache") || !headers.append("Pragma: no-cache")) {
@@ -258,6 +270,11 @@ struct FtpConnection::Impl {
   bool loggedIn = false;             // a login on this connection has succeeded
   bool gaveUp = false;               // the first connection or login failed
   bool refused = false;              // the login was answered with 530
+  std::string folder;                // the folder puts go into, once entered: "/12"
+  bool connected = false;            // the last perform opened a new connection
+
+  // The name of a file in the folder entered, relative to the login folder when none was.
+  std::string inFolder(const std::string& name) const { return folder.empty() ? name : folder + "/" + name; }
 
   bool anyReplyStartsWith(std::string_view code) const {
     return std::any_of(replies.begin(), replies.end(),
@@ -267,7 +284,7 @@ struct FtpConnection::Impl {
   // Performs on the one connection. A failure before any login succeeded is
   // final: the classic client, once its connect failed, made the later calls
   // fail without dialling again.
-  bool perform(std::optional<std::chrono::seconds> responseTimeout = std::nullopt) {
+  bool perform(std::optional<std::chrono::seconds> responseTimeout = std::nullopt, std::FILE* upload = nullptr) {
     if (!usable || gaveUp) return false;
     replies.clear();
     const Timeouts limits = currentTimeouts();
@@ -275,7 +292,19 @@ struct FtpConnection::Impl {
     if (responseTimeout) {
       curl_easy_setopt(easy.get(), CURLOPT_SERVER_RESPONSE_TIMEOUT, static_cast<long>(responseTimeout->count()));
     }
-    const CURLcode result = curl_easy_perform(easy.get());
+    CURLcode result = curl_easy_perform(easy.get());
+    // A kept connection the server has dropped meanwhile answers nothing: the
+    // same step goes once more over a new connection and login.
+    long connects = 0;
+    curl_easy_getinfo(easy.get(), CURLINFO_NUM_CONNECTS, &connects);
+    if (result != CURLE_OK && loggedIn && connects == 0 && replies.empty()) {
+      if (upload) std::rewind(upload);
+      curl_easy_setopt(easy.get(), CURLOPT_FRESH_CONNECT, 1L);
+      result = curl_easy_perform(easy.get());
+      curl_easy_setopt(easy.get(), CURLOPT_FRESH_CONNECT, 0L);
+      curl_easy_getinfo(easy.get(), CURLINFO_NUM_CONNECTS, &connects);
+    }
+    connected = connects > 0;
     if (anyReplyStartsWith("230")) loggedIn = true;
     if (result == CURLE_LOGIN_DENIED && anyReplyStartsWith("530")) refused = true;
     if (result != CURLE_OK && (!loggedIn || refused)) gaveUp = true;
@@ -297,17 +326,36 @@ struct FtpConnection::Impl {
     const bool performed = perform();
     curl_easy_setopt(e, CURLOPT_QUOTE, nullptr);
     if (!performed) return 0;
-    long code = 0;
-    curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &code);
-    return code;
+    return replyToQuote();
+  }
+
+  // The reply to a quoted command: the first one, or on a new connection the
+  // one after the login and curl's PWD. curl may send commands of its own
+  // after it (on a kept connection, a CWD back to where the login started),
+  // so the last reply is not necessarily ours.
+  long replyToQuote() const {
+    std::vector<long> codes;
+    for (const std::string& line : replies) {
+      if (line.size() >= 4 && line[3] == ' ') codes.push_back(std::strtol(line.substr(0, 3).c_str(), nullptr, 10));
+    }
+    std::size_t ours = 0;
+    if (connected) {
+      const auto login = std::find(codes.begin(), codes.end(), 230L);
+      if (login == codes.end()) return 0;
+      ours = static_cast<std::size_t>(login - codes.begin()) + 2;
+    }
+    return ours < codes.size() ? codes[ours] : 0;
   }
 
   // STOR of an open file under a name the URL can carry.
   bool store(std::FILE* file, curl_off_t size, const std::string& remoteName) {
     CURL* e = easy.get();
-    const std::string escaped = escapePath(e, remoteName);
+    // A leading "/" in the URL's path would be taken as a separator: an
+    // absolute name starts with an escaped one.
+    const bool absolute = !remoteName.empty() && remoteName.front() == '/';
+    const std::string escaped = escapePath(e, absolute ? std::string_view(remoteName).substr(1) : remoteName);
     if (escaped.empty()) return false;
-    const std::string url = baseUrl + escaped;
+    const std::string url = baseUrl + (absolute ? "%2F" : "") + escaped;
     const Timeouts limits = currentTimeouts();
     PutProgress progress;
     progress.size = size;
@@ -324,7 +372,7 @@ struct FtpConnection::Impl {
     curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, watchPut);
     curl_easy_setopt(e, CURLOPT_XFERINFODATA, &progress);
     curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
-    const bool stored = perform(confirmWait);
+    const bool stored = perform(confirmWait, file);
     curl_easy_setopt(e, CURLOPT_NOPROGRESS, 1L);
     curl_easy_setopt(e, CURLOPT_XFERINFODATA, nullptr);
     curl_easy_setopt(e, CURLOPT_UPLOAD, 0L);
@@ -339,7 +387,7 @@ struct FtpConnection::Impl {
     const long code = command("SIZE " + remoteName);
     if (code == 500 || code == 502 || code == 504) return true;
     if (code != 213) return false;
-    for (auto line = replies.rbegin(); line != replies.rend(); ++line) {
+    for (auto line = replies.begin(); line != replies.end(); ++line) {
       if (line->rfind("213 ", 0) != 0) continue;
       const char* digits = line->c_str() + 4;
       char* end = nullptr;
@@ -380,9 +428,15 @@ std::unique_ptr<FtpConnection> Session::connectFtp(const std::string& host,
   return std::unique_ptr<FtpConnection>(new FtpConnection(std::move(impl)));
 }
 
+// Puts name their folder in full, so a folder once entered needs no second
+// CWD, not even after the server dropped the connection and a new login
+// started elsewhere.
 bool FtpConnection::setCurrentDirectory(const std::string& path) {
+  if (!impl_->folder.empty() && path == impl_->folder) return true;
   const long code = impl_->command("CWD " + path);
-  return code >= 200 && code < 300;
+  const bool entered = code >= 200 && code < 300;
+  if (entered && path.size() > 1 && path.front() == '/' && path.back() != '/') impl_->folder = path;
+  return entered;
 }
 
 bool FtpConnection::createDirectory(const std::string& name) {
@@ -402,16 +456,17 @@ bool FtpConnection::putFile(const std::filesystem::path& local, const std::strin
 
   // curl refuses control characters in a URL, so a name with a tab is stored
   // under a parking name and then renamed to exactly what was asked.
+  const std::string target = impl_->inFolder(remoteName);
   const bool urlCanCarryName = std::none_of(remoteName.begin(), remoteName.end(), isControl);
-  if (urlCanCarryName) return impl_->store(file.get(), size, remoteName) && impl_->holds(remoteName, size);
+  if (urlCanCarryName) return impl_->store(file.get(), size, target) && impl_->holds(target, size);
 
-  const std::string parked = parkingName();
+  const std::string parked = impl_->inFolder(parkingName());
   if (!impl_->store(file.get(), size, parked)) return false;
-  if (impl_->command("RNFR " + parked) != 350 || impl_->command("RNTO " + remoteName) != 250) {
+  if (impl_->command("RNFR " + parked) != 350 || impl_->command("RNTO " + target) != 250) {
     impl_->command("DELE " + parked);
     return false;
   }
-  return impl_->holds(remoteName, size);
+  return impl_->holds(target, size);
 }
 
 }  // namespace kiv::net

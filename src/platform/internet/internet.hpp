@@ -41,10 +41,15 @@ struct Timeouts {
 // end quickly. Timeouts{} restores the defaults.
 KIV_EXPORT void setTimeoutsForTesting(const Timeouts& timeouts);
 
+// One session keeps its connections: web requests to the same server share
+// one kept-alive connection.
 class KIV_EXPORT Session {
  public:
   // The agent is sent as the HTTP User-Agent.
   explicit Session(std::string agent);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
 
   // Fetches an http or https URL from its server, never from a cache. Any
   // HTTP answer comes back, an error status with its body; null when there
@@ -61,7 +66,9 @@ class KIV_EXPORT Session {
   const std::string& agent() const { return agent_; }
 
  private:
+  struct Web;
   std::string agent_;
+  std::unique_ptr<Web> web_;
 };
 
 // The answer to a request: its HTTP status and its body, handed out in pieces.
@@ -82,8 +89,9 @@ class KIV_EXPORT Request {
   std::size_t position_ = 0;
 };
 
-// One FTP login, kept across its operations. Transfers are binary and in
-// active mode. Names holding CR, LF, NUL or another control character but tab
+// One FTP login, kept across its operations; when the server drops it between
+// two of them, the next one logs in again. Transfers are binary and in active
+// mode. Names holding CR, LF, NUL or another control character but tab
 // are refused, since they would smuggle commands into the session.
 class KIV_EXPORT FtpConnection {
  public:

@@ -199,12 +199,17 @@ TEST_F(FtpTest, PutLandsInCreatedCompanyFolderWithExactBytesOverOneActiveLogin) 
   EXPECT_TRUE(ftp->createDirectory("12"));
   EXPECT_TRUE(ftp->setCurrentDirectory("/12"));
   EXPECT_TRUE(ftp->putFile(temp / "photo.jpg", "AB42.jpg"));
+  // The next photo of a run: the folder is in effect and the login kept.
+  EXPECT_TRUE(ftp->setCurrentDirectory("/12"));
+  EXPECT_TRUE(ftp->putFile(temp / "photo.jpg", "AB43.jpg"));
 
   EXPECT_EQ(readFile(servers.ftpRoot() / "12" / "AB42.jpg"), content);
+  EXPECT_EQ(readFile(servers.ftpRoot() / "12" / "AB43.jpg"), content);
   const auto requests = servers.requests();
   EXPECT_EQ(countStartingWith(requests, "FTP USER"), 1);
-  EXPECT_EQ(countStartingWith(requests, "FTP STOR AB42.jpg"), 1);
-  EXPECT_EQ(countStartingWith(requests, "FTP EPRT") + countStartingWith(requests, "FTP PORT"), 1);
+  EXPECT_EQ(countStartingWith(requests, "FTP CWD"), 2);
+  EXPECT_EQ(countStartingWith(requests, "FTP STOR /12/AB42.jpg"), 1);
+  EXPECT_EQ(countStartingWith(requests, "FTP EPRT") + countStartingWith(requests, "FTP PORT"), 2);
   EXPECT_EQ(countStartingWith(requests, "FTP PASV") + countStartingWith(requests, "FTP EPSV"), 0);
   EXPECT_EQ(countStartingWith(requests, "FTP TYPE I"), 1);
   for (const auto& line : requests) EXPECT_EQ(line.find(servers.password()), std::string::npos);
@@ -243,18 +248,22 @@ TEST_F(FtpTest, RefusedFolderLeavesPutRelativeToLoginFolder) {
 
 TEST_F(FtpTest, RefusedOrDroppedPutFails) {
   writeFile(temp / "photo.jpg", binaryContent(2 * 1024 * 1024));
+  std::filesystem::create_directories(servers.ftpRoot() / "12");
   auto ftp = connect();
+  ASSERT_TRUE(ftp->setCurrentDirectory("/12"));
   servers.configure("ftp_fail_put=1");
   EXPECT_FALSE(ftp->putFile(temp / "photo.jpg", "quota.jpg"));
-  EXPECT_FALSE(std::filesystem::exists(servers.ftpRoot() / "quota.jpg"));
+  EXPECT_FALSE(std::filesystem::exists(servers.ftpRoot() / "12" / "quota.jpg"));
 
   servers.configure("ftp_fail_put=0&ftp_drop_put=1");
   EXPECT_FALSE(ftp->putFile(temp / "photo.jpg", "dropped.jpg"));
 
-  // The same connection logs in again for the next put.
+  // The same connection logs in again for the next put, which still goes
+  // into the folder entered before.
   servers.configure("ftp_drop_put=0");
   EXPECT_TRUE(ftp->putFile(temp / "photo.jpg", "again.jpg"));
-  EXPECT_EQ(std::filesystem::file_size(servers.ftpRoot() / "again.jpg"), 2u * 1024 * 1024);
+  EXPECT_EQ(std::filesystem::file_size(servers.ftpRoot() / "12" / "again.jpg"), 2u * 1024 * 1024);
+  EXPECT_EQ(countStartingWith(servers.requests(), "FTP USER"), 2);
 }
 
 TEST_F(FtpTest, TruncatedOrDiscardedPutFailsWhereServerAnswersSize) {
