@@ -45,14 +45,30 @@ TransferOutcome transferPhoto(const TransferSettings& settings, const std::strin
   return transferPhoto(settings, connections, path, photoFolder, sink, answer);
 }
 
+PreparedPhoto preparePhoto(const std::string& path, const std::string& photoFolder,
+                           std::optional<std::pair<std::int16_t, std::int16_t>> reduceTo) {
+  PreparedPhoto prepared;
+  try {
+    prepared.copy = std::make_unique<fs::WorkingCopy>(path, photoFolder);
+  } catch (const Error&) {
+    return prepared;
+  }
+  if (reduceTo) prepared.reduced = reducePicture(prepared.copy->path(), reduceTo->first, reduceTo->second);
+  return prepared;
+}
+
 TransferOutcome transferPhoto(const TransferSettings& settings, Connections& connections, const std::string& path,
                               const std::string& photoFolder, TransferSink& sink, std::string& answer) {
-  answer.clear();
   // Copying first means a photo that is gone or still being written costs no number.
-  std::optional<fs::WorkingCopy> copy;
-  try {
-    copy.emplace(path, photoFolder);
-  } catch (const Error&) {
+  PreparedPhoto prepared = preparePhoto(path, photoFolder, std::nullopt);
+  return transferPrepared(settings, connections, prepared, sink, answer);
+}
+
+TransferOutcome transferPrepared(const TransferSettings& settings, Connections& connections, PreparedPhoto& prepared,
+                                 TransferSink& sink, std::string& answer) {
+  answer.clear();
+  std::unique_ptr<fs::WorkingCopy> copy = std::move(prepared.copy);
+  if (!copy) {
     sink.communicationError();
     return {};
   }
@@ -71,8 +87,9 @@ TransferOutcome transferPhoto(const TransferSettings& settings, Connections& con
 
   const std::string& workingFile = copy->path();
   sink.caption("Resizing photo");
-  sink.caption(reducePicture(workingFile, settings.width, settings.height) ? "Uploading photo"
-                                                                           : "Resize Failed. Uploading Image");
+  const bool reduced =
+      prepared.reduced ? *prepared.reduced : reducePicture(workingFile, settings.width, settings.height);
+  sink.caption(reduced ? "Uploading photo" : "Resize Failed. Uploading Image");
 
   net::FtpConnection& ftp = connections.ftp();
   const std::string companyFolder = "/" + settings.companyId;

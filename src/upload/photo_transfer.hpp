@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace kiv::upload {
 
@@ -68,6 +69,23 @@ TransferOutcome transferPhoto(const TransferSettings& settings, const std::strin
 // The same over connections kept by the caller.
 TransferOutcome transferPhoto(const TransferSettings& settings, Connections& connections, const std::string& path,
                               const std::string& photoFolder, TransferSink& sink, std::string& answer);
+
+// A photo made ready ahead of its turn: its private copy, and the outcome of
+// reducing that copy when that was done already.
+struct PreparedPhoto {
+  std::unique_ptr<fs::WorkingCopy> copy;  // null when the photo could not be copied
+  std::optional<bool> reduced;
+};
+
+// Copies the photo (see transferPhoto) and, given a size, reduces the copy.
+// Touches neither network nor control, so it may run on another thread.
+PreparedPhoto preparePhoto(const std::string& path, const std::string& photoFolder,
+                           std::optional<std::pair<std::int16_t, std::int16_t>> reduceTo);
+
+// The transfer of a prepared photo: a photo that could not be copied is a
+// failed transfer that asks for no number.
+TransferOutcome transferPrepared(const TransferSettings& settings, Connections& connections, PreparedPhoto& prepared,
+                                 TransferSink& sink, std::string& answer);
 
 // Reduces the picture file in place to fit width x height: width first, then
 // height, each against what the step before left; a picture is never enlarged,

@@ -1,5 +1,10 @@
 #include <upload/upload_run.hpp>
 
+#include <algorithm>
+#include <deque>
+#include <future>
+#include <thread>
+
 namespace kiv::upload {
 namespace {
 
@@ -25,9 +30,27 @@ std::int32_t runUpload(const TransferSettings& settings, fs::FileSystemObject& f
                        const std::vector<RunPhoto>& photos, std::int32_t total, RunSink& sink, std::string& answer) {
   const fs::FolderLock lock(folder.path);
   Connections connections(settings);
+
+  // While one photo goes over the network, the next ones are copied and
+  // reduced on the other cores; only a few at a time, so memory stays flat.
+  // What a stopped or failed run prepared is discarded with the queue.
+  const std::size_t ahead = std::max(2u, std::thread::hardware_concurrency());
+  const std::pair<std::int16_t, std::int16_t> size{settings.width, settings.height};
+  std::deque<std::future<PreparedPhoto>> queue;
+  std::size_t next = 0;
+  auto fill = [&] {
+    for (; queue.size() < ahead && next < photos.size(); ++next) {
+      queue.push_back(std::async(std::launch::async, preparePhoto, photos[next].path, folder.path, size));
+    }
+  };
+
   std::int32_t sent = 0;
   for (const RunPhoto& photo : photos) {
-    const TransferOutcome outcome = transferPhoto(settings, connections, photo.path, folder.path, sink, answer);
+    fill();
+    PreparedPhoto prepared = queue.front().get();
+    queue.pop_front();
+    fill();
+    const TransferOutcome outcome = transferPrepared(settings, connections, prepared, sink, answer);
     if (outcome.stored) sink.repaint();
     sink.caption(progressSentence(photo.position, total));
     sink.repaint();
