@@ -39,8 +39,24 @@ instance serves a whole test suite:
                         to anything; it stays open until the client closes it
                         or the servers are reset or stopped
 
-GET /_test/reset clears the switches, the log, the photo counters and the FTP
-root. GET /_test/requests returns the log, one line per request:
+A dealer's link, e.g. link_delay=0.05&link_rate=1250000 for 50 ms per exchange
+and 10 Mbit/s upstream:
+
+  link_delay=S          every answer of the dealer web server (not those under
+                        /_test/) and every FTP reply, the greeting included,
+                        reaches the client S seconds after it was sent; FTP
+                        replies keep their order
+  link_rate=N           the data connections of STOR share N bytes a second at
+                        most (0: no limit); a data connection keeps the value it
+                        found when it opened; with ftp_rate as well, the
+                        slower of the two holds
+
+`serve` and `start` take --configure QUERY (same form as /_test/configure) to
+start with switches already set, so a benchmark can start the servers slowed.
+
+GET /_test/reset clears the log, the photo counters and the FTP root, and sets
+the switches back to those given with --configure (none by default).
+GET /_test/requests returns the log, one line per request:
   WEB GET <path?query> cache-control=<v> pragma=<v> agent=<user agent>
   FTP CONNECT
   FTP <command line>          (the password of PASS is masked)
@@ -50,12 +66,14 @@ root. GET /_test/requests returns the log, one line per request:
                               Proxy-Authorization header came, never its value)
 
 Subcommands:
-  serve --state FILE [--root DIR]   run in the foreground
-  start --state FILE                run serve detached, wait until ready
+  serve --state FILE [--root DIR] [--configure QUERY]   run in the foreground
+  start --state FILE [--root DIR] [--configure QUERY]   run serve detached,
+                                                        wait until ready
   stop --state FILE                 stop what start started
 """
 
 import argparse
+import collections
 import http.server
 import json
 import logging
@@ -79,12 +97,13 @@ HOST = "127.0.0.1"
 DEFAULT_USER = "kivtest"
 DEFAULT_PASSWORD = "kivtest-secret"
 READY_TIMEOUT = 20.0
+LINK_SLACK = 0.02
 
 INT_SWITCHES = {"web_down", "status", "primary_status", "size", "ftp_refuse_login",
                 "ftp_refuse_folders", "ftp_fail_put", "ftp_truncate_put",
                 "ftp_drop_put", "ftp_no_size", "ftp_discard_put", "ftp_rate",
-                "ftp_no_greeting"}
-FLOAT_SWITCHES = {"delay", "ftp_stall", "trickle"}
+                "ftp_no_greeting", "link_rate"}
+FLOAT_SWITCHES = {"delay", "ftp_stall", "trickle", "link_delay"}
 TEXT_SWITCHES = {"answer", "body"}
 ANSWER_MODES = {"normal", "garbage", "few", "nonnumeric", "linebreak", "long", "huge"}
 # Up to the last "@" before the path, so a password with a stray "@" or "?" is hidden too.
@@ -94,16 +113,19 @@ USERINFO = re.compile(r"^((?:[A-Za-z][A-Za-z0-9+.-]*:)?//)?[^/]*@")
 class State:
     """Switches, log and photo counters shared by the web and FTP threads."""
 
-    def __init__(self, root):
+    def __init__(self, root, initial=()):
         self.root = root
         self.lock = threading.Lock()
         self.generation = 0
+        self.initial = parse_switches(initial)
+        # When the simulated link has carried every STOR byte handed to it so far.
+        self.link_free = 0.0
         self.reset()
 
     def reset(self):
         with self.lock:
             self.generation += 1
-            self.switches = {}
+            self.switches = dict(self.initial)
             self.log = []
             self.counters = {}
             for entry in os.listdir(self.root):
@@ -117,18 +139,7 @@ class State:
                         pass
 
     def configure(self, pairs):
-        parsed = {}
-        for name, value in pairs:
-            if name in INT_SWITCHES:
-                parsed[name] = int(value)
-            elif name in FLOAT_SWITCHES:
-                parsed[name] = float(value)
-            elif name in TEXT_SWITCHES:
-                if name == "answer" and value not in ANSWER_MODES:
-                    raise ValueError("unknown answer mode %r" % value)
-                parsed[name] = value
-            else:
-                raise ValueError("unknown switch %r" % name)
+        parsed = parse_switches(pairs)
         with self.lock:
             self.switches.update(parsed)
 
@@ -149,6 +160,37 @@ class State:
             number = self.counters.get(vid, 0) + 1
             self.counters[vid] = number
             return number
+
+    def link_send(self, count, rate, resume_at, now):
+        """Books `count` bytes on the shared link; returns when they are through.
+
+        resume_at is when the same data connection's previous bytes were through:
+        a reader woken a little late starts from there, so the lateness is made
+        up, but an idle pause earns at most LINK_SLACK of credit."""
+        with self.lock:
+            start = max(self.link_free, now if resume_at is None
+                        else max(resume_at, now - LINK_SLACK))
+            self.link_free = start + count / rate
+            return self.link_free
+
+
+def parse_switches(pairs):
+    parsed = {}
+    for name, value in pairs:
+        if name in INT_SWITCHES:
+            parsed[name] = int(value)
+        elif name in FLOAT_SWITCHES:
+            parsed[name] = float(value)
+        elif name in TEXT_SWITCHES:
+            if name == "answer" and value not in ANSWER_MODES:
+                raise ValueError("unknown answer mode %r" % value)
+            parsed[name] = value
+        else:
+            raise ValueError("unknown switch %r" % name)
+    for name in ("link_delay", "link_rate"):
+        if parsed.get(name, 0) < 0:
+            raise ValueError("%s must not be negative" % name)
+    return parsed
 
 
 def one_line(text):
@@ -218,7 +260,7 @@ def make_web_handler(state):
                 one_line(self.path), self.headers.get("Cache-Control", ""),
                 self.headers.get("Pragma", ""), one_line(self.headers.get("User-Agent", ""))))
             query = dict(urllib.parse.parse_qsl(url.query, keep_blank_values=True))
-            delay = state.get("delay")
+            delay = state.get("link_delay") + state.get("delay")
             if delay:
                 time.sleep(delay)
             if state.get("web_down"):
@@ -352,19 +394,30 @@ class RateLimitedDTPHandler(DroppingDTPHandler):
         self._rate = cmd_channel.state.get("ftp_rate")
         self._rate_start = None
         self._rate_bytes = 0
+        self._link_rate = cmd_channel.state.get("link_rate")
+        self._link_through = None
         super().__init__(sock, cmd_channel)
 
     def recv(self, buffer_size):
-        if self._rate <= 0:
+        rates = [rate for rate in (self._rate, self._link_rate) if rate > 0]
+        if not rates:
             return super().recv(buffer_size)
         now = time.monotonic()
         if self._rate_start is None:
             self._rate_start = now
-        chunk = super().recv(min(buffer_size, max(1, self._rate // 10)))
-        self._rate_bytes += len(chunk)
-        # Scheduled from the start, so a late wake-up is made up instead of lost.
-        wait = self._rate_start + self._rate_bytes / self._rate - now
-        if chunk and wait > 0 and not self._closed:
+        chunk = super().recv(min(buffer_size, max(1, min(rates) // 10)))
+        if not chunk:
+            return chunk
+        wait = 0.0
+        if self._rate > 0:
+            self._rate_bytes += len(chunk)
+            # Scheduled from the start, so a late wake-up is made up instead of lost.
+            wait = self._rate_start + self._rate_bytes / self._rate - now
+        if self._link_rate > 0:
+            self._link_through = self.cmd_channel.state.link_send(
+                len(chunk), self._link_rate, self._link_through, now)
+            wait = max(wait, self._link_through - now)
+        if wait > 0 and not self._closed:
             self.del_channel()
             self.call_later(wait, self._resume_reading)
         return chunk
@@ -381,11 +434,56 @@ def make_ftp_handler(state):
         banner = "kiv stand-in dealer FTP"
         _mute = False
         _mute_watch = None
+        _link_queue = None
+        _link_timer = None
 
         def on_connect(self):
             self.state = state
             self._stall_timer = None
             state.record("FTP CONNECT")
+
+        def push(self, s):
+            delay = state.get("link_delay")
+            if delay > 0 or self._link_queue:
+                self._link_later(delay, s)
+            else:
+                super().push(s)
+
+        def close_when_done(self):
+            # A close asked for after a reply still on the link waits for it.
+            if self._link_queue:
+                self._link_later(0, None)
+            else:
+                super().close_when_done()
+
+        def _link_later(self, delay, text):
+            if self._closed:
+                return
+            if self._link_queue is None:
+                self._link_queue = collections.deque()
+            due = time.monotonic() + delay
+            if self._link_queue:
+                due = max(due, self._link_queue[-1][0])
+            self._link_queue.append((due, text))
+            if self._link_timer is None:
+                self._link_timer = self.ioloop.call_later(
+                    max(0.0, due - time.monotonic()), self._link_deliver,
+                    _errback=self.handle_error)
+
+        def _link_deliver(self):
+            self._link_timer = None
+            now = time.monotonic()
+            while self._link_queue and self._link_queue[0][0] <= now and not self._closed:
+                _, text = self._link_queue.popleft()
+                if text is None:
+                    self._link_queue.clear()
+                    FTPHandler.close_when_done(self)
+                    return
+                FTPHandler.push(self, text)
+            if self._link_queue and not self._closed:
+                self._link_timer = self.ioloop.call_later(
+                    max(0.0, self._link_queue[0][0] - now), self._link_deliver,
+                    _errback=self.handle_error)
 
         def handle(self):
             if not state.get("ftp_no_greeting"):
@@ -459,11 +557,14 @@ def make_ftp_handler(state):
                     stored.truncate(size // 2)
 
         def close(self):
-            for timer in (getattr(self, "_stall_timer", None), self._mute_watch):
+            for timer in (getattr(self, "_stall_timer", None), self._mute_watch,
+                          self._link_timer):
                 if timer is not None and not timer.cancelled:
                     timer.cancel()
             self._stall_timer = None
             self._mute_watch = None
+            self._link_timer = None
+            self._link_queue = None
             super().close()
 
     return DealerFTPHandler
@@ -483,7 +584,7 @@ def serve(args):
     own_root = args.root is None
     root = tempfile.mkdtemp(prefix="kiv-ftp-") if own_root else os.path.abspath(args.root)
     os.makedirs(root, exist_ok=True)
-    state = State(root)
+    state = State(root, initial_switches(args))
 
     authorizer = SwitchableAuthorizer(state)
     authorizer.add_user(args.user, args.password, root, perm="elradfmwMT")
@@ -493,8 +594,10 @@ def serve(args):
     web = QuietHTTPServer((HOST, 0), make_web_handler(state))
     proxy = QuietHTTPServer((HOST, 0), make_proxy_handler(state))
 
+    # No poll time-out: the loop then wakes when its next timer is due, which
+    # the reply delays and rate limits rely on.
     ftp_thread = threading.Thread(target=ftp.serve_forever,
-                                  kwargs={"timeout": 0.2, "handle_exit": False}, daemon=True)
+                                  kwargs={"timeout": None, "handle_exit": False}, daemon=True)
     web_thread = threading.Thread(target=web.serve_forever, kwargs={"poll_interval": 0.2},
                                   daemon=True)
     proxy_thread = threading.Thread(target=proxy.serve_forever, kwargs={"poll_interval": 0.2},
@@ -572,6 +675,8 @@ def start(args):
                "--user", args.user, "--password", args.password]
     if args.root:
         command += ["--root", args.root]
+    if args.configure:
+        command += ["--configure", args.configure]
     with open(log_path, "ab") as log:
         child = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
                                  start_new_session=True, close_fds=True)
@@ -609,6 +714,10 @@ def stop(args):
     return 0
 
 
+def initial_switches(args):
+    return urllib.parse.parse_qsl(args.configure or "", keep_blank_values=True)
+
+
 def main():
     parser = argparse.ArgumentParser(description="Stand-in dealer web and FTP servers.")
     commands = parser.add_subparsers(dest="command", required=True)
@@ -619,7 +728,15 @@ def main():
             sub.add_argument("--root", help="FTP root folder (default: a new temporary one)")
             sub.add_argument("--user", default=DEFAULT_USER)
             sub.add_argument("--password", default=DEFAULT_PASSWORD)
+            sub.add_argument("--configure", metavar="QUERY",
+                             help="switches to start with and to go back to on reset, "
+                                  "e.g. link_delay=0.05&link_rate=1250000")
     args = parser.parse_args()
+    if args.command != "stop":
+        try:
+            parse_switches(initial_switches(args))
+        except ValueError as error:
+            parser.error("--configure: %s" % error)
     return {"serve": serve, "start": start, "stop": stop}[args.command](args)
 
 
