@@ -1,6 +1,7 @@
 // Showing a gallery of camera photos, timed as a host sees it: once per process.
 //
-//   gallery_bench --make-photo FILE WIDTH HEIGHT   writes a photo-like test JPEG
+//   gallery_bench --make-photo FILE WIDTH HEIGHT [DETAIL_SEED]
+//                                                  writes a photo-like test JPEG
 //   gallery_bench FOLDER [LAUNCHED_NS]             shows the folder, then decodes
 //                                                  every thumbnail on all cores
 //
@@ -92,15 +93,15 @@ int showGallery(const std::string& folder, Clock::time_point launched) {
 int main(int argc, char** argv) {
   Clock::time_point launched = Clock::now();
   try {
-    if (argc == 5 && std::strcmp(argv[1], "--make-photo") == 0) {
-      kiv::bench::makePhoto(argv[2], std::atoi(argv[3]), std::atoi(argv[4]));
+    if ((argc == 5 || argc == 6) && std::strcmp(argv[1], "--make-photo") == 0) {
+      kiv::bench::makePhoto(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), argc == 6 ? std::atoi(argv[5]) : 0);
       return 0;
     }
     if (argc == 2 || argc == 3) {
       if (argc == 3) launched = Clock::time_point(std::chrono::nanoseconds(std::stoll(argv[2])));
       return showGallery(argv[1], launched);
     }
-    std::fprintf(stderr, "usage: gallery_bench FOLDER [LAUNCHED_NS] | --make-photo FILE WIDTH HEIGHT\n");
+    std::fprintf(stderr, "usage: gallery_bench FOLDER [LAUNCHED_NS] | --make-photo FILE WIDTH HEIGHT [DETAIL_SEED]\n");
     return 2;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "gallery_bench: %s\n", e.what());
