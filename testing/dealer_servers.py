@@ -57,6 +57,7 @@ start with switches already set, so a benchmark can start the servers slowed.
 GET /_test/reset clears the log, the photo counters and the FTP root, and sets
 the switches back to those given with --configure (none by default).
 GET /_test/requests returns the log, one line per request:
+  WEB CONNECT           a new connection's first request follows
   WEB GET <path?query> cache-control=<v> pragma=<v> agent=<user agent>
   FTP CONNECT
   FTP <command line>          (the password of PASS is masked)
@@ -256,6 +257,11 @@ def make_web_handler(state):
             url = urllib.parse.urlsplit(self.path)
             if url.path.startswith("/_test/"):
                 return self.control(url)
+            # One line per connection, so a client that keeps its connection
+            # alive can be told from one that dials anew for every request.
+            if not getattr(self, "announced", False):
+                state.record("WEB CONNECT")
+                self.announced = True
             state.record("WEB GET %s cache-control=%s pragma=%s agent=%s" % (
                 one_line(self.path), self.headers.get("Cache-Control", ""),
                 self.headers.get("Pragma", ""), one_line(self.headers.get("User-Agent", ""))))

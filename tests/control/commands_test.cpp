@@ -57,6 +57,7 @@ TEST_F(CommandsTest, UploadAllSendsEveryPhotoDeletesItAndCloses) {
   EXPECT_EQ(count("FTP USER"), 1);
   EXPECT_EQ(count("FTP CWD"), 2);  // refused, then entered after MKD
   EXPECT_EQ(count("FTP SIZE"), 3);
+  EXPECT_EQ(count("WEB CONNECT"), 1);
 }
 
 TEST_F(CommandsTest, AHostAskingToStopEndsEitherCommandAfterThePhotoInFlight) {

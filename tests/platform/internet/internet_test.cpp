@@ -115,8 +115,9 @@ TEST_F(HttpTest, GathersLongBodyOverManyReadsAndSendsAgentWithoutCache) {
   EXPECT_GE(body.reads, 5);
 
   const auto requests = servers.requests();
-  ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0],
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0], "WEB CONNECT");
+  EXPECT_EQ(requests[1],
             "WEB GET /capture/VBstorePhoto.asp?VID=7 cache-control=no-cache pragma=no-cache "
             "agent=KIV");
 }
@@ -128,6 +129,7 @@ TEST_F(HttpTest, AsksTheServerAfreshEveryTime) {
     EXPECT_EQ(readAll(*request).text, expected);
   }
   EXPECT_EQ(countStartingWith(servers.requests(), "WEB GET"), 2);
+  EXPECT_EQ(countStartingWith(servers.requests(), "WEB CONNECT"), 1) << "one kept-alive connection";
 }
 
 TEST_F(HttpTest, ErrorAnswersComeWithTheirStatusAndBody) {
