@@ -5,21 +5,14 @@
 #include <control/kivphotoupload.h>
 #include <control/typelib.hpp>
 #include <control/upload.hpp>
-#include <platform/filesystem/filesystem.hpp>
+#include <platform/filesystem/registry.hpp>
 #include <platform/host/text.hpp>
-
-#include <dlfcn.h>
-#include <pwd.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <new>
-#include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -38,7 +31,6 @@ namespace kiv::component {
 namespace {
 
 using host::Variant;
-namespace stdfs = std::filesystem;
 
 // Objects handed out (controls and class-object references) and server locks.
 std::atomic<long> gLiveObjects{0};
@@ -409,79 +401,24 @@ kiv_class_factory gFactory{&kFactoryVtbl};
 
 // ---- the registry ------------------------------------------------------------
 
-stdfs::path registryFile() {
-  const char* xdg = std::getenv("XDG_DATA_HOME");
-  stdfs::path base;
-  if (xdg != nullptr && *xdg != '\0' && stdfs::path(xdg).is_absolute()) {
-    base = xdg;
-  } else {
-    const char* home = std::getenv("HOME");
-    if (home == nullptr || *home == '\0') {
-      const passwd* pw = getpwuid(getuid());
-      if (pw == nullptr || pw->pw_dir == nullptr) throw std::runtime_error("no home folder for the registry");
-      home = pw->pw_dir;
-    }
-    base = stdfs::path(home) / ".local" / "share";
-  }
-  return base / "kivPhotoUpload" / "registry";
-}
-
-std::string libraryPath() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&DllRegisterServer), &info) == 0 || info.dli_fname == nullptr)
-    throw std::runtime_error("cannot tell where the library was loaded from");
-  std::error_code ec;
-  stdfs::path path = stdfs::canonical(info.dli_fname, ec);
-  std::string text = ec ? std::string(info.dli_fname) : path.string();
-  if (text.find_first_of("\r\n") != std::string::npos)
-    throw std::runtime_error("the library path cannot be recorded: it contains a line break");
-  return text;
-}
-
-std::string sectionHeader() { return "[" + std::string(typelib::kClassId) + "]"; }
-
-std::string record() {
-  std::ostringstream out;
-  out << sectionHeader() << '\n'
-      << "Class=" << typelib::kClassName << '\n'
-      << "ProgID=" << typelib::kProgId << '\n'
-      << "Flags=Control\n"
-      << "Library=" << libraryPath() << '\n'
-      << "LibraryId=" << typelib::kLibraryId << '\n'
-      << "TypeLibrary=" << typelib::kName << '\n'
-      << "TypeLibraryVersion=" << typelib::kVersion << '\n'
-      << "Locale=" << typelib::kLocaleText << '\n'
-      << "FileVersion=" << typelib::kFileVersion << '\n'
-      << "Interface=" << typelib::kInterfaceId << " _Upload\n"
-      << "EventInterface=" << typelib::kEventInterfaceId << " __Upload\n";
-  return out.str();
-}
-
-// The registry's text without this class's record; other records stay as they are.
-std::string withoutOurRecord(const std::string& registry) {
-  std::istringstream in(registry);
-  std::string kept, line;
-  bool skipping = false;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.front() == '[') skipping = equalsIgnoringCase(line, sectionHeader());
-    if (!skipping) kept += line + '\n';
-  }
-  return kept;
+fs::ClassValues classValues() {
+  return {{"Class", std::string(typelib::kClassName)},
+          {"ProgID", std::string(typelib::kProgId)},
+          {"Flags", "Control"},
+          {"Library", fs::thisModulePath()},
+          {"LibraryId", std::string(typelib::kLibraryId)},
+          {"TypeLibrary", std::string(typelib::kName)},
+          {"TypeLibraryVersion", std::string(typelib::kVersion)},
+          {"Locale", std::string(typelib::kLocaleText)},
+          {"FileVersion", std::string(typelib::kFileVersion)},
+          {"Interface", std::string(typelib::kInterfaceId) + " _Upload"},
+          {"EventInterface", std::string(typelib::kEventInterfaceId) + " __Upload"}};
 }
 
 kiv_status registration(bool enter) noexcept {
   kiv_status status = guarded(nullptr, [&] {
-    constexpr std::size_t kMaxRegistryBytes = 16 * 1024 * 1024;
-    const stdfs::path file = registryFile();
-    const std::optional<std::string> registry = fs::ReadSmallFile(file.string(), kMaxRegistryBytes);
-    if (!enter && !registry) return KIV_S_OK;
-    std::string text = withoutOurRecord(registry.value_or(""));
-    if (enter) {
-      if (text.empty()) text = "# kivPhotoUpload per-user component registry\n";
-      text += record();
-    }
-    fs::CreateFolders(file.parent_path().string());
-    fs::ReplaceFileAtomically(file.string(), text, 0600);
+    if (enter) fs::enterClass(typelib::kClassId, classValues());
+    else fs::removeClass(typelib::kClassId);
     return KIV_S_OK;
   });
   return status == KIV_S_OK || status == KIV_E_OUTOFMEMORY ? status : KIV_SELFREG_E_CLASS;

@@ -20,7 +20,9 @@
 #include <stdlib.h>
 #include <string.h>
 
-#if defined(KIV_BUILDING_LIBRARY)
+#if defined(KIV_BUILDING_LIBRARY) && defined(_WIN32)
+#define KIV_C_EXPORT __declspec(dllexport)
+#elif defined(KIV_BUILDING_LIBRARY)
 #define KIV_C_EXPORT __attribute__((visibility("default")))
 #else
 #define KIV_C_EXPORT

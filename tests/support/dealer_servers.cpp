@@ -1,10 +1,9 @@
 #include "support/dealer_servers.hpp"
 #include "support/temp_dir.hpp"
 
-#include <curl/curl.h>
-
 #include <cstdlib>
 #include <memory>
+#include <sstream>
 #include <stdexcept>
 
 namespace kiv::test {
@@ -31,11 +30,6 @@ std::string jsonValue(const std::string& json, const std::string& key) {
   return json.substr(at, end - at);
 }
 
-size_t appendTo(char* data, size_t size, size_t count, void* userdata) {
-  static_cast<std::string*>(userdata)->append(data, size * count);
-  return size * count;
-}
-
 }  // namespace
 
 DealerServers::DealerServers() {
@@ -50,6 +44,10 @@ DealerServers::DealerServers() {
   user_ = jsonValue(json, "user");
   password_ = jsonValue(json, "password");
   ftpRoot_ = jsonValue(json, "ftp_root");
+#ifdef _WIN32
+  // The servers run on Linux; Wine shows its root as drive Z:.
+  if (ftpRoot_.string().starts_with("/")) ftpRoot_ = "Z:" + ftpRoot_.string();
+#endif
 }
 
 std::string DealerServers::webBase() const {
@@ -74,23 +72,7 @@ std::vector<std::string> DealerServers::requests() const {
 }
 
 std::string DealerServers::control(const std::string& pathAndQuery) const {
-  std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> easy(curl_easy_init(), curl_easy_cleanup);
-  if (!easy) throw std::runtime_error("curl_easy_init failed");
-  const std::string url = webBase() + pathAndQuery;
-  std::string body;
-  curl_easy_setopt(easy.get(), CURLOPT_URL, url.c_str());
-  curl_easy_setopt(easy.get(), CURLOPT_NOPROXY, "*");
-  curl_easy_setopt(easy.get(), CURLOPT_TIMEOUT, 30L);
-  curl_easy_setopt(easy.get(), CURLOPT_WRITEFUNCTION, appendTo);
-  curl_easy_setopt(easy.get(), CURLOPT_WRITEDATA, &body);
-  const CURLcode result = curl_easy_perform(easy.get());
-  if (result != CURLE_OK) {
-    throw std::runtime_error(url + ": " + curl_easy_strerror(result));
-  }
-  long status = 0;
-  curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
-  if (status != 200) throw std::runtime_error(url + ": HTTP " + std::to_string(status) + " " + body);
-  return body;
+  return httpGetForTest(webBase() + pathAndQuery);
 }
 
 }  // namespace kiv::test

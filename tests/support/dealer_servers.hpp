@@ -42,4 +42,8 @@ class DealerServers {
   std::filesystem::path ftpRoot_;
 };
 
+// The body of a 200 answer to a GET on loopback, never through a proxy;
+// std::runtime_error for anything else.
+std::string httpGetForTest(const std::string& url);
+
 }  // namespace kiv::test

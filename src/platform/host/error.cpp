@@ -18,7 +18,9 @@ int systemErrorNumber(int errnoValue, PathKind kind) {
     case ENOTEMPTY:
       return errc::PermissionDenied;
     case ENOSPC:
+#ifdef EDQUOT
     case EDQUOT:
+#endif
     case EFBIG:
       return errc::DiskFull;
     default:

@@ -1,4 +1,4 @@
-#include "photos.hpp"
+#include "support/photos.hpp"
 
 #include <vips/vips8>
 
