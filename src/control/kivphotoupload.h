@@ -208,6 +208,10 @@ struct kiv_class_factory {
   const kiv_class_factory_vtbl* vtbl;
 };
 
+/* The four entry points. On Windows the system's headers declare these names
+ * with the component system's own types, so there a caller finds them with
+ * GetProcAddress and calls them through the types below. */
+#if !defined(_WIN32)
 /* Enters the class in the per-user registry, replacing an earlier record. */
 KIV_C_EXPORT kiv_status DllRegisterServer(void);
 /* Removes the class's record; S_OK also when there was none. */
@@ -218,6 +222,7 @@ KIV_C_EXPORT kiv_status DllUnregisterServer(void);
 KIV_C_EXPORT kiv_status DllGetClassObject(const char* clsid, const char* iid, void** object);
 /* KIV_S_OK when no object made by the library is alive and no lock is held. */
 KIV_C_EXPORT kiv_status DllCanUnloadNow(void);
+#endif
 
 typedef kiv_status (*kiv_DllRegisterServer_fn)(void);
 typedef kiv_status (*kiv_DllUnregisterServer_fn)(void);

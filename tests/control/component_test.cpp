@@ -1,11 +1,16 @@
-// Drives the built library the way an outside program does: dlopen, the four
-// entry points and the C header, nothing else of the control.
+// Drives the built library the way an outside program does: loads it, finds the
+// four entry points and uses the C header, nothing else of the control.
 #include <control/kivphotoupload.h>
 
 #include "support/temp_dir.hpp"
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
 
 #include <cstdlib>
 #include <filesystem>
@@ -20,8 +25,24 @@
 namespace kiv {
 namespace {
 
+#ifdef _WIN32
+using ModuleHandle = HMODULE;
+ModuleHandle openLibrary(const char* path) { return LoadLibraryA(path); }
+void* entryPoint(ModuleHandle module, const char* name) {
+  return reinterpret_cast<void*>(GetProcAddress(module, name));
+}
+void closeLibrary(ModuleHandle module) { FreeLibrary(module); }
+std::string loadError() { return "LoadLibrary failed, error " + std::to_string(GetLastError()); }
+#else
+using ModuleHandle = void*;
+ModuleHandle openLibrary(const char* path) { return dlopen(path, RTLD_NOW | RTLD_LOCAL); }
+void* entryPoint(ModuleHandle module, const char* name) { return dlsym(module, name); }
+void closeLibrary(ModuleHandle module) { dlclose(module); }
+std::string loadError() { return dlerror(); }
+#endif
+
 struct Library {
-  void* handle = dlopen(KIV_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+  ModuleHandle handle = openLibrary(KIV_LIBRARY_PATH);
   kiv_DllRegisterServer_fn registerServer = nullptr;
   kiv_DllUnregisterServer_fn unregisterServer = nullptr;
   kiv_DllGetClassObject_fn getClassObject = nullptr;
@@ -29,20 +50,70 @@ struct Library {
 
   Library() {
     if (handle == nullptr) return;
-    registerServer = reinterpret_cast<kiv_DllRegisterServer_fn>(dlsym(handle, "DllRegisterServer"));
-    unregisterServer = reinterpret_cast<kiv_DllUnregisterServer_fn>(dlsym(handle, "DllUnregisterServer"));
-    getClassObject = reinterpret_cast<kiv_DllGetClassObject_fn>(dlsym(handle, "DllGetClassObject"));
-    canUnloadNow = reinterpret_cast<kiv_DllCanUnloadNow_fn>(dlsym(handle, "DllCanUnloadNow"));
+    registerServer = reinterpret_cast<kiv_DllRegisterServer_fn>(entryPoint(handle, "DllRegisterServer"));
+    unregisterServer = reinterpret_cast<kiv_DllUnregisterServer_fn>(entryPoint(handle, "DllUnregisterServer"));
+    getClassObject = reinterpret_cast<kiv_DllGetClassObject_fn>(entryPoint(handle, "DllGetClassObject"));
+    canUnloadNow = reinterpret_cast<kiv_DllCanUnloadNow_fn>(entryPoint(handle, "DllCanUnloadNow"));
   }
   ~Library() {
-    if (handle != nullptr) dlclose(handle);
+    if (handle != nullptr) closeLibrary(handle);
   }
   bool complete() const { return registerServer && unregisterServer && getClassObject && canUnloadNow; }
 };
 
+using Records = std::vector<std::pair<std::string, std::vector<std::string>>>;
+
+#ifdef _WIN32
+// The registry of classes: one key per class under the user's own settings,
+// its values as "name=value" lines.
+constexpr const wchar_t* kComponentsKey = L"Software\\kivPhotoUpload\\Components";
+
+std::wstring wide(const std::string& text) { return std::filesystem::path(text).wstring(); }
+std::string narrow(const std::wstring& text) { return std::filesystem::path(text).string(); }
+
+Records readRecords() {
+  Records found;
+  HKEY components = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kComponentsKey, 0, KEY_READ, &components) != ERROR_SUCCESS) return found;
+  wchar_t name[256];
+  for (DWORD i = 0;; ++i) {
+    DWORD nameLength = 256;
+    if (RegEnumKeyExW(components, i, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(components, name, 0, KEY_READ, &key) != ERROR_SUCCESS) continue;
+    std::vector<std::string> lines;
+    wchar_t valueName[256];
+    wchar_t data[2048];
+    for (DWORD j = 0;; ++j) {
+      DWORD valueLength = 256, dataBytes = sizeof data, type = 0;
+      if (RegEnumValueW(key, j, valueName, &valueLength, nullptr, &type, reinterpret_cast<BYTE*>(data), &dataBytes) !=
+          ERROR_SUCCESS)
+        break;
+      if (type == REG_SZ) lines.push_back(narrow(valueName) + "=" + narrow(std::wstring(data, dataBytes / 2 - 1)));
+    }
+    RegCloseKey(key);
+    found.emplace_back(narrow(name), std::move(lines));
+  }
+  RegCloseKey(components);
+  return found;
+}
+
+void plantRecord(const std::string& classId, const std::string& name, const std::string& value) {
+  HKEY key = nullptr;
+  const std::wstring path = std::wstring(kComponentsKey) + L"\\" + wide(classId);
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const std::wstring data = wide(value);
+  RegSetValueExW(key, wide(name).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                 static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(key);
+}
+#endif
+
+#ifndef _WIN32
 // The registry's records: class id -> lines of the record.
-std::vector<std::pair<std::string, std::vector<std::string>>> records(const std::filesystem::path& file) {
-  std::vector<std::pair<std::string, std::vector<std::string>>> found;
+Records records(const std::filesystem::path& file) {
+  Records found;
   std::ifstream in(file);
   std::string line;
   while (std::getline(in, line)) {
@@ -51,9 +122,9 @@ std::vector<std::pair<std::string, std::vector<std::string>>> records(const std:
   }
   return found;
 }
+#endif
 
-const std::vector<std::string>* recordOf(const std::vector<std::pair<std::string, std::vector<std::string>>>& all,
-                                         const std::string& clsid) {
+const std::vector<std::string>* recordOf(const Records& all, const std::string& clsid) {
   for (const auto& [id, lines] : all)
     if (id == clsid) return &lines;
   return nullptr;
@@ -161,11 +232,15 @@ struct Bag {
 class ComponentTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_NE(lib.handle, nullptr) << dlerror();
+    ASSERT_NE(lib.handle, nullptr) << loadError();
     ASSERT_TRUE(lib.complete());
+#ifndef _WIN32
     setenv("XDG_DATA_HOME", home.path().c_str(), 1);
+#endif
   }
+#ifndef _WIN32
   void TearDown() override { unsetenv("XDG_DATA_HOME"); }
+#endif
 
   kiv_upload* create(Container& container) {
     void* object = nullptr;
@@ -203,19 +278,36 @@ class ComponentTest : public ::testing::Test {
 
   Library lib;
   test::TempDir home;
+#ifdef _WIN32
+  static Records readRegistry() { return readRecords(); }
+  static void plantOtherRecord() {
+    plantRecord("{00000000-0000-0000-0000-000000000001}", "Library", "C:\\other.dll");
+  }
+#else
   std::filesystem::path registry() const { return home / "kivPhotoUpload/registry"; }
+  Records readRegistry() const { return records(registry()); }
+  void plantOtherRecord() const {
+    test::writeFile(registry(), "[{00000000-0000-0000-0000-000000000001}]\nLibrary=/opt/other.so\n");
+  }
+#endif
 };
 
+std::string valueOf(const std::vector<std::string>& lines, const std::string& name) {
+  for (const std::string& line : lines)
+    if (line.rfind(name + "=", 0) == 0) return line.substr(name.size() + 1);
+  return {};
+}
+
 TEST_F(ComponentTest, RegistrationEntersReplacesAndRemovesTheClassRecord) {
-  test::writeFile(registry(), "[{00000000-0000-0000-0000-000000000001}]\nLibrary=/opt/other.so\n");
+  plantOtherRecord();
   ASSERT_EQ(lib.registerServer(), KIV_S_OK);
   ASSERT_EQ(lib.registerServer(), KIV_S_OK);
 
-  auto all = records(registry());
+  auto all = readRegistry();
   ASSERT_EQ(all.size(), 2u);
   const std::vector<std::string>* ours = recordOf(all, KIV_CLSID_UPLOAD);
   ASSERT_NE(ours, nullptr);
-  EXPECT_TRUE(hasLine(*ours, "Library=" + std::filesystem::canonical(KIV_LIBRARY_PATH).string()));
+  EXPECT_TRUE(std::filesystem::equivalent(valueOf(*ours, "Library"), KIV_LIBRARY_PATH)) << valueOf(*ours, "Library");
   EXPECT_TRUE(hasLine(*ours, "TypeLibrary=KIVPhotoUpload"));
   EXPECT_TRUE(hasLine(*ours, "TypeLibraryVersion=1.0"));
   EXPECT_TRUE(hasLine(*ours, "Locale=0x0409"));
@@ -224,23 +316,29 @@ TEST_F(ComponentTest, RegistrationEntersReplacesAndRemovesTheClassRecord) {
   EXPECT_TRUE(hasLine(*ours, std::string("Interface=") + KIV_IID_UPLOAD + " _Upload"));
 
   ASSERT_EQ(lib.unregisterServer(), KIV_S_OK);
-  all = records(registry());
+  all = readRegistry();
   EXPECT_EQ(recordOf(all, KIV_CLSID_UPLOAD), nullptr);
   EXPECT_NE(recordOf(all, "{00000000-0000-0000-0000-000000000001}"), nullptr);
   EXPECT_EQ(lib.unregisterServer(), KIV_S_OK);
 
+#ifndef _WIN32
   int files = 0;
   for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(registry().parent_path())) ++files;
   EXPECT_EQ(files, 1) << "a temporary file was left beside the registry";
   EXPECT_EQ(std::filesystem::status(registry()).permissions(),
             std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+#endif
 }
 
+#ifndef _WIN32
+// Only a file standing where the registry's folder belongs can block a user's
+// own registration; the Windows registry has no such spot.
 TEST_F(ComponentTest, RegistrationThatCannotWriteIsReportedAsFailure) {
   test::writeFile(home / "blocked", "a file where a folder should be");
   setenv("XDG_DATA_HOME", (home / "blocked").c_str(), 1);
   EXPECT_EQ(lib.registerServer(), KIV_SELFREG_E_CLASS);
 }
+#endif
 
 TEST_F(ComponentTest, ClassObjectIsHandedOutOnlyForTheUploadClass) {
   void* object = reinterpret_cast<void*>(1);
@@ -254,7 +352,7 @@ TEST_F(ComponentTest, ClassObjectIsHandedOutOnlyForTheUploadClass) {
 
 TEST_F(ComponentTest, ControlFoundInTheRegistrySetsReadsAndReportsClassicErrors) {
   ASSERT_EQ(lib.registerServer(), KIV_S_OK);
-  ASSERT_NE(recordOf(records(registry()), KIV_CLSID_UPLOAD), nullptr);
+  ASSERT_NE(recordOf(readRegistry(), KIV_CLSID_UPLOAD), nullptr);
 
   Container container;
   kiv_upload* control = create(container);
@@ -337,7 +435,7 @@ TEST_F(ComponentTest, ValuesCrossTheBoundaryIntactAndByReferenceTextComesBack) {
 
   kiv_variant file;
   kiv_variant_init(&file);
-  kiv_variant_set_string(&file, (home / "missing.jpg").c_str());
+  kiv_variant_set_string(&file, (home / "missing.jpg").string().c_str());
   kiv_variant ok;
   kiv_variant_init(&ok);
   EXPECT_EQ(control->vtbl->Invoke(control, KIV_DISPID_KIVRESIZEIMAGES, KIV_DISPATCH_METHOD, &file, 1, &ok),
@@ -376,7 +474,7 @@ TEST_F(ComponentTest, ContainerMayReleaseTheControlFromItsCallbacks) {
   auto prepared = [&](Container& container, const char* mode) {
     kiv_upload* control = create(container);
     if (control == nullptr) return control;
-    EXPECT_EQ(let(control, "FullPath", (home / "dock").c_str()), KIV_S_OK);
+    EXPECT_EQ(let(control, "FullPath", (home / "dock").string().c_str()), KIV_S_OK);
     EXPECT_EQ(let(control, "KIVWEB", "http://127.0.0.1:1"), KIV_S_OK);
     EXPECT_EQ(let(control, "KIVType", mode), KIV_S_OK);
     return control;
