@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace kiv::gallery {
 namespace {
 
@@ -14,6 +18,8 @@ struct ScanTest : ::testing::Test {
   fs::FileSystemObject fileSystem;
   std::string root = dock.path().string();
   void touch(const std::string& relative) { test::writeFile(dock / relative, "x"); }
+  // The path the scan builds, with the system's separator.
+  std::string at(const std::string& relative) const { return (dock / relative).make_preferred().string(); }
 };
 
 TEST_F(ScanTest, JudgesPhotosByTheLastThreeLettersOfTheirName) {
@@ -22,8 +28,8 @@ TEST_F(ScanTest, JudgesPhotosByTheLastThreeLettersOfTheirName) {
     touch(name);
   }
   EXPECT_EQ(scanPhotoFolder(fileSystem, root).photos,
-            (Paths{root + "/a.JPG", root + "/b.jpeg", root + "/c.Jpe", root + "/clip.mpeg", root + "/d.bmp",
-                   root + "/xjpg"}));
+            (Paths{at("a.JPG"), at("b.jpeg"), at("c.Jpe"), at("clip.mpeg"), at("d.bmp"),
+                   at("xjpg")}));
 }
 
 TEST_F(ScanTest, ListsSubfolderPhotosAfterTopLevelOnesAndGoesOneLevelDeep) {
@@ -32,7 +38,7 @@ TEST_F(ScanTest, ListsSubfolderPhotosAfterTopLevelOnesAndGoesOneLevelDeep) {
   touch("z.jpg");
   touch("roll2/b.jpg");
   const PhotoScan scan = scanPhotoFolder(fileSystem, root);
-  EXPECT_EQ(scan.photos, (Paths{root + "/z.jpg", root + "/Roll1/A.jpg", root + "/roll2/b.jpg"}));
+  EXPECT_EQ(scan.photos, (Paths{at("z.jpg"), at("Roll1/A.jpg"), at("roll2/b.jpg")}));
   ASSERT_TRUE(scan.subFolders);
   EXPECT_EQ(scan.subFolders->Count(), 2u);
   EXPECT_EQ(scan.lastSubFolder->Name(), "roll2");
@@ -44,7 +50,7 @@ TEST_F(ScanTest, AFolderWithoutPhotosOrMissingListsNone) {
   const PhotoScan empty = scanPhotoFolder(fileSystem, root);
   EXPECT_TRUE(empty.photos.empty());
   EXPECT_TRUE(empty.folder);
-  for (const std::string& missing : {root + "/missing", std::string()}) {
+  for (const std::string& missing : {at("missing"), std::string()}) {
     const PhotoScan none = scanPhotoFolder(fileSystem, missing);
     EXPECT_TRUE(none.photos.empty());
     EXPECT_FALSE(none.folder) << missing;
@@ -53,8 +59,19 @@ TEST_F(ScanTest, AFolderWithoutPhotosOrMissingListsNone) {
 
 TEST_F(ScanTest, AFolderPathEndingInASeparatorStillJoinsCleanly) {
   touch("a.jpg");
-  EXPECT_EQ(scanPhotoFolder(fileSystem, root + "/").photos, Paths{root + "/a.jpg"});
+  EXPECT_EQ(scanPhotoFolder(fileSystem, root + "/").photos, Paths{at("a.jpg")});
 }
+
+#ifdef _WIN32
+TEST_F(ScanTest, HiddenAndSystemPhotosAreNotTheDealers) {
+  touch("a.jpg");
+  touch("hidden.jpg");
+  touch("Roll1/system.jpg");
+  SetFileAttributesW((dock / "hidden.jpg").c_str(), FILE_ATTRIBUTE_HIDDEN);
+  SetFileAttributesW((dock / "Roll1" / "system.jpg").c_str(), FILE_ATTRIBUTE_SYSTEM);
+  EXPECT_EQ(scanPhotoFolder(fileSystem, root).photos, Paths{at("a.jpg")});
+}
+#endif
 
 }  // namespace
 }  // namespace kiv::gallery

@@ -12,19 +12,21 @@
 
 // The disk as the control sees it: a file-system object with folders, files and
 // their collections, working copies, atomic replacement, small files read whole
-// and folder locks, over std::filesystem and POSIX. Code above platform/ reads
-// and writes files only through here.
+// and folder locks, over std::filesystem and the system's own calls (POSIX or
+// Win32). Code above platform/ reads and writes files only through here. Paths
+// are UTF-8 on every system.
 //
 // Contract:
 // - A Folder holds only its path; every Files()/SubFolders() call reads the disk
 //   anew. The collections they return are snapshots taken at the call.
 // - Listings are sorted by name, case folded (ties by exact name), and hold only
 //   regular files and real folders: names starting with "." (hidden companion
-//   files), links (to files or folders) and special files are left out. The
-//   folder listed may itself be reached through a link.
-// - DeleteFolder never deletes a file and never follows a symlink inside the tree.
-// - Every failure is a kiv::Error numbered by kiv::systemErrorNumber
-//   (platform/host/error.hpp): 53 a missing file, 76 a missing folder, 70
+//   files), on Windows also hidden and system ones, links (to files or folders;
+//   on Windows symbolic links and junctions) and special files are left out.
+//   The folder listed may itself be reached through a link.
+// - DeleteFolder never deletes a file and never follows a link inside the tree.
+// - Every failure is a kiv::Error numbered by kiv::systemErrorNumber (or, on
+//   Windows, kiv::windowsErrorNumber; platform/host/error.hpp): 53 a missing file, 76 a missing folder, 70
 //   permission denied, 61 disk full, 75 other access errors; the message names
 //   the path and the system's reason.
 namespace kiv::fs {
@@ -41,7 +43,8 @@ struct FileStamp {
 
 // A private copy of a photo, in a folder of its own inside this user's private
 // working folder ($TMPDIR/kivphoto-<uid>, mode 0700, checked to be the user's
-// own), removed with its folder when the owner goes. Copies left behind by a
+// own; on Windows %TEMP%\kivphoto-<user>, private by the profile's own
+// permissions), removed with its folder when the owner goes. Copies left behind by a
 // process that no longer runs are removed when the next one is made.
 //
 // The original is opened without blocking (a pipe is refused, never waited
@@ -67,7 +70,7 @@ class KIV_EXPORT WorkingCopy {
   std::string folder_;
   std::string path_;
   FileStamp original_;
-  int folderLock_ = -1;
+  std::intptr_t folderLock_ = -1;  // a descriptor, or a HANDLE on Windows
 };
 
 // Replaces the file at path with content. The content is written to a new file
@@ -75,7 +78,8 @@ class KIV_EXPORT WorkingCopy {
 // lands in a file someone planted, nor through a link, and fits however long
 // the target's name), given its final mode before the first byte, and renamed
 // over the target: a failure leaves the old file as it was. Without a mode the
-// new file takes the mode of the one it replaces (0644 for a new one).
+// new file takes the mode of the one it replaces (0644 for a new one). On
+// Windows the mode only decides the read-only attribute (no owner write).
 KIV_EXPORT void ReplaceFileAtomically(const std::string& path, std::string_view content,
                                       std::optional<std::uint32_t> mode = std::nullopt);
 
@@ -100,7 +104,7 @@ class KIV_EXPORT FolderLock {
   FolderLock& operator=(const FolderLock&) = delete;
 
  private:
-  int descriptor_;
+  std::intptr_t descriptor_;  // a descriptor, or a HANDLE on Windows
 };
 
 template <class T>
@@ -164,8 +168,8 @@ class KIV_EXPORT FileSystemObject {
   bool FolderExists(const std::string& path) const;
   std::shared_ptr<Folder> GetFolder(const std::string& path) const;
 
-  // force: a read-only file (no owner write permission) is deleted too. Folders
-  // are never deleted here.
+  // force: a read-only file (no owner write permission, or the read-only
+  // attribute) is deleted too. Folders are never deleted here.
   void DeleteFile(const std::string& path, bool force) const;
 
   // Deletes the file only while the path still leads to the file the stamp
@@ -177,12 +181,13 @@ class KIV_EXPORT FileSystemObject {
   bool DeleteFileIfUnchanged(const std::string& path, const FileStamp& expected,
                              const std::string& photoFolder = {}) const;
 
-  // True when the path itself is a symbolic link, whatever it points to.
+  // True when the path itself is a symbolic link (or a junction), whatever it
+  // points to.
   bool IsLink(const std::string& path) const;
 
   // Removes the folder with the empty folders inside it, only when no file is
   // left anywhere inside (70 otherwise, nothing removed). Without force a
-  // read-only folder in the tree is refused as well. A symlink given as the path
+  // read-only folder in the tree is refused as well. A link given as the path
   // is removed itself; its target is never touched.
   void DeleteFolder(const std::string& path, bool force) const;
 

@@ -38,6 +38,24 @@ enum class PathKind { File, Folder };
 //   anything else                       75
 KIV_EXPORT int systemErrorNumber(int errnoValue, PathKind kind);
 
+#ifdef _WIN32
+// The same table for Windows system error codes (GetLastError(), and the
+// std::system_category codes of std::filesystem on Windows):
+//   ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_DIRECTORY,
+//   ERROR_INVALID_NAME, ERROR_BAD_PATHNAME, ERROR_INVALID_DRIVE,
+//   ERROR_BAD_NETPATH, ERROR_BAD_NET_NAME     53 for a file, 76 for a folder
+//   ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_LOCK_VIOLATION,
+//   ERROR_WRITE_PROTECT, ERROR_DIR_NOT_EMPTY, ERROR_CURRENT_DIRECTORY,
+//   ERROR_PRIVILEGE_NOT_HELD                  70
+//   ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL,
+//   ERROR_FILE_TOO_LARGE, ERROR_DISK_QUOTA_EXCEEDED   61
+//   anything else                             75
+KIV_EXPORT int windowsErrorNumber(unsigned long code, PathKind kind);
+
+// The system's own words for a Windows error code, in UTF-8.
+KIV_EXPORT std::string windowsErrorMessage(unsigned long code);
+#endif
+
 // A failing step ends the procedure; the error travels to the caller carrying
 // its classic number and a message a person can act on.
 class KIV_EXPORT Error : public std::runtime_error {
