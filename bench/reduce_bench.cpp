@@ -6,6 +6,7 @@
 #include <platform/imaging/imaging.hpp>
 
 #include "bench_photo.hpp"
+#include "reduce_to_fit.hpp"
 
 #include <benchmark/benchmark.h>
 
@@ -23,30 +24,7 @@
 
 namespace {
 
-constexpr std::int16_t BoxWidth = 170;
-constexpr std::int16_t BoxHeight = 226;
-
-std::int16_t narrow(double value) {
-  const double rounded = std::nearbyint(value);
-  if (rounded < std::numeric_limits<std::int16_t>::min() || rounded > std::numeric_limits<std::int16_t>::max())
-    throw std::overflow_error("size out of 16-bit range");
-  return static_cast<std::int16_t>(rounded);
-}
-
-// The control's fitting rules: width first, then height against what is left.
-void reduce(const std::string& photo, const std::string& out) {
-  kiv::imaging::ImageEditor editor;
-  editor.LoadPicture(photo);
-  std::int16_t height = narrow(editor.PictureHeight());
-  std::int16_t width = narrow(editor.PictureWidth());
-  if (width > BoxWidth) {
-    editor.ResizePicture(BoxWidth, narrow(static_cast<double>(BoxWidth) / width * height));
-    height = narrow(editor.PictureHeight());
-    width = narrow(editor.PictureWidth());
-  }
-  if (height > BoxHeight) editor.ResizePicture(narrow(static_cast<double>(BoxHeight) / height * width), BoxHeight);
-  editor.SavePicture(out);
-}
+using kiv::bench::reduce;
 
 std::string benchPhoto() {
   const char* photo = std::getenv("KIV_BENCH_PHOTO");

@@ -1,1 +1,609 @@
-// to be written
+#include "wic_support.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <random>
+
+namespace kiv::imaging::detail {
+
+namespace {
+
+std::string hex(unsigned long value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08lX", value);
+  return text;
+}
+
+// Extended-length form, so a long name in a deep folder still opens; the
+// prefix turns off the system's own normalising, done here first instead.
+std::wstring systemPath(const std::string& path) {
+  std::wstring wide = widen(path);
+  std::replace(wide.begin(), wide.end(), L'/', L'\\');
+  if (wide.empty() || wide.rfind(L"\\\\?\\", 0) == 0) return wide;
+  const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return wide;
+  std::wstring full(needed, L'\0');
+  const DWORD got = GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
+  if (got == 0 || got >= needed) return wide;
+  full.resize(got);
+  if (full.size() > 2 && full[1] == L':') return L"\\\\?\\" + full;
+  if (full.rfind(L"\\\\", 0) == 0 && full.rfind(L"\\\\.\\", 0) != 0) return L"\\\\?\\UNC\\" + full.substr(2);
+  return full;
+}
+
+std::uint16_t read16(const std::string& b, std::size_t at, bool big) {
+  const auto x = static_cast<unsigned char>(b[at]), y = static_cast<unsigned char>(b[at + 1]);
+  return static_cast<std::uint16_t>(big ? (x << 8 | y) : (y << 8 | x));
+}
+
+std::uint32_t read32(const std::string& b, std::size_t at, bool big) {
+  const std::uint32_t hi = read16(b, at, big), lo = read16(b, at + 2, big);
+  return big ? (hi << 16 | lo) : (lo << 16 | hi);
+}
+
+// Where IFD0's orientation entry keeps its value, 0 when there is none.
+std::size_t orientationValueAt(const std::string& tiff, bool& big) {
+  if (tiff.size() < 8) return 0;
+  if (tiff.compare(0, 4, "II*\0", 4) == 0)
+    big = false;
+  else if (tiff.compare(0, 4, "MM\0*", 4) == 0)
+    big = true;
+  else
+    return 0;
+  const std::uint32_t ifd = read32(tiff, 4, big);
+  if (ifd < 8 || ifd > tiff.size() - 2) return 0;
+  const std::uint16_t count = read16(tiff, ifd, big);
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t entry = ifd + 2 + i * 12;
+    if (entry + 12 > tiff.size()) return 0;
+    if (read16(tiff, entry, big) == 274 && read16(tiff, entry + 2, big) == 3 && read32(tiff, entry + 4, big) == 1)
+      return entry + 8;
+  }
+  return 0;
+}
+
+// An IStream over a file handle of its own, reading at its own position, so
+// WIC never goes back to the path.
+class HandleStream final : public IStream {
+ public:
+  explicit HandleStream(HANDLE handle) : handle_(handle) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    if (iid == __uuidof(IUnknown) || iid == __uuidof(IStream) || iid == __uuidof(ISequentialStream)) {
+      *out = static_cast<IStream*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+  HRESULT STDMETHODCALLTYPE Read(void* buffer, ULONG size, ULONG* read) override {
+    ULONG got = 0;
+    while (got < size) {
+      OVERLAPPED at{};
+      const std::uint64_t offset = position_ + got;
+      at.Offset = static_cast<DWORD>(offset);
+      at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+      DWORD n = 0;
+      if (!ReadFile(handle_, static_cast<char*>(buffer) + got, size - got, &n, &at)) {
+        const DWORD code = GetLastError();
+        if (code == ERROR_HANDLE_EOF) break;
+        position_ += got;
+        if (read) *read = got;
+        return HRESULT_FROM_WIN32(code);
+      }
+      if (n == 0) break;
+      got += n;
+    }
+    position_ += got;
+    if (read) *read = got;
+    return got == size ? S_OK : S_FALSE;
+  }
+  HRESULT STDMETHODCALLTYPE Write(const void*, ULONG, ULONG*) override { return STG_E_ACCESSDENIED; }
+  HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* result) override {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(handle_, &size)) return HRESULT_FROM_WIN32(GetLastError());
+    long long base = 0;
+    if (origin == STREAM_SEEK_CUR)
+      base = static_cast<long long>(position_);
+    else if (origin == STREAM_SEEK_END)
+      base = size.QuadPart;
+    else if (origin != STREAM_SEEK_SET)
+      return STG_E_INVALIDFUNCTION;
+    const long long target = base + move.QuadPart;
+    if (target < 0) return STG_E_INVALIDFUNCTION;
+    position_ = static_cast<std::uint64_t>(target);
+    if (result) result->QuadPart = position_;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return STG_E_ACCESSDENIED; }
+  HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE Revert() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+    return STG_E_INVALIDFUNCTION;
+  }
+  HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+    return STG_E_INVALIDFUNCTION;
+  }
+  HRESULT STDMETHODCALLTYPE Stat(STATSTG* stat, DWORD) override {
+    if (!stat) return STG_E_INVALIDPOINTER;
+    *stat = STATSTG{};
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(handle_, &size)) return HRESULT_FROM_WIN32(GetLastError());
+    stat->type = STGTY_STREAM;
+    stat->cbSize.QuadPart = static_cast<ULONGLONG>(size.QuadPart);
+    stat->grfMode = STGM_READ;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Clone(IStream**) override { return E_NOTIMPL; }
+
+ private:
+  ~HandleStream() { CloseHandle(handle_); }
+
+  HANDLE handle_;
+  std::uint64_t position_ = 0;
+  std::atomic<ULONG> references_{1};
+};
+
+UINT bitsPerPixel(IWICImagingFactory& factory, const WICPixelFormatGUID& format) {
+  ComPtr<IWICComponentInfo> info;
+  check(factory.CreateComponentInfo(format, info.put()), errc::InvalidPicture, "Unknown pixel format");
+  UINT bits = 0;
+  const auto pixelInfo = info.as<IWICPixelFormatInfo>();
+  if (!pixelInfo) throw Error(errc::InvalidPicture, "Unknown pixel format");
+  check(pixelInfo->GetBitsPerPixel(&bits), errc::InvalidPicture, "Unknown pixel format");
+  return bits;
+}
+
+// EXIF orientations 2-8 applied to the stored pixels.
+Pixels upright(Pixels stored, int orientation) {
+  if (orientation < 2 || orientation > 8) return stored;
+  const bool turned = orientation >= 5;
+  Pixels out;
+  out.width = turned ? stored.height : stored.width;
+  out.height = turned ? stored.width : stored.height;
+  out.channels = stored.channels;
+  out.bytes.resize(stored.bytes.size());
+  const int w = out.width, h = out.height, c = stored.channels;
+  for (int sy = 0; sy < stored.height; ++sy) {
+    for (int sx = 0; sx < stored.width; ++sx) {
+      int ux = sx, uy = sy;
+      switch (orientation) {
+        case 2: ux = w - 1 - sx; break;
+        case 3: ux = w - 1 - sx; uy = h - 1 - sy; break;
+        case 4: uy = h - 1 - sy; break;
+        case 5: ux = sy; uy = sx; break;
+        case 6: ux = w - 1 - sy; uy = sx; break;
+        case 7: ux = w - 1 - sy; uy = h - 1 - sx; break;
+        case 8: ux = sy; uy = h - 1 - sx; break;
+      }
+      std::memcpy(&out.bytes[(static_cast<std::size_t>(uy) * w + ux) * c],
+                  &stored.bytes[(static_cast<std::size_t>(sy) * stored.width + sx) * c], c);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+ComApartment::ComApartment() {
+  const HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  if (SUCCEEDED(hr))
+    entered_ = true;
+  else if (hr != RPC_E_CHANGED_MODE)  // the thread's own apartment serves as well
+    check(hr, errc::ObjectDoesNotSupportAction, "COM could not be started");
+}
+
+ComApartment::~ComApartment() {
+  if (entered_) CoUninitialize();
+}
+
+void throwWindowsError(DWORD code, const std::string& what, PathKind kind) {
+  throw Error(windowsErrorNumber(code, kind), what + ": " + windowsErrorMessage(code));
+}
+
+void check(HRESULT hr, int number, const std::string& what, PathKind kind) {
+  if (SUCCEEDED(hr)) return;
+  if (HRESULT_FACILITY(hr) == FACILITY_WIN32) throwWindowsError(HRESULT_CODE(hr), what, kind);
+  if (hr == E_OUTOFMEMORY) throw Error(errc::ObjectDoesNotSupportAction, what + ": out of memory");
+  throw Error(number, what + " (" + hex(static_cast<unsigned long>(hr)) + ")");
+}
+
+ComPtr<IWICImagingFactory> createFactory() {
+  ComPtr<IWICImagingFactory> factory;
+  check(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IWICImagingFactory),
+                         reinterpret_cast<void**>(factory.put())),
+        errc::ObjectDoesNotSupportAction, "The imaging component could not be started");
+  return factory;
+}
+
+std::wstring widen(const std::string& utf8) {
+  if (utf8.empty()) return {};
+  const int size = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()),
+                                       nullptr, 0);
+  if (size <= 0) throw Error(errc::BadFileNameOrNumber, "Bad file name: " + utf8);
+  std::wstring wide(static_cast<std::size_t>(size), L'\0');
+  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()), wide.data(), size);
+  return wide;
+}
+
+bool runningUnderWine() {
+  static const bool wine = [] {
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+  }();
+  return wine;
+}
+
+int exifOrientation(const std::string& tiff) {
+  bool big = false;
+  const std::size_t at = orientationValueAt(tiff, big);
+  if (at == 0) return 0;
+  const int value = read16(tiff, at, big);
+  return value >= 1 && value <= 8 ? value : 0;
+}
+
+bool setExifOrientation(std::string& tiff, int orientation) {
+  bool big = false;
+  const std::size_t at = orientationValueAt(tiff, big);
+  if (at == 0) return false;
+  tiff[at] = static_cast<char>(big ? 0 : orientation);
+  tiff[at + 1] = static_cast<char>(big ? orientation : 0);
+  return true;
+}
+
+PictureFile::PictureFile(const std::string& path, const ComPtr<IWICImagingFactory>& factory)
+    : path_(path), factory_(factory) {
+  // Folders open too (FILE_FLAG_BACKUP_SEMANTICS), to be refused as no picture
+  // rather than as a permission problem.
+  handle_ = CreateFileW(systemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (handle_ == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    if (windowsErrorNumber(code, PathKind::File) == errc::FileNotFound)
+      throw Error(errc::FileNotFound, "File not found: " + path);
+    if (windowsErrorNumber(code, PathKind::File) == errc::PermissionDenied)
+      throw Error(errc::PermissionDenied, "Permission denied: cannot read " + path);
+    throwWindowsError(code, "Cannot read " + path, PathKind::File);
+  }
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (GetFileType(handle_) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle_, &information) ||
+      (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    throw Error(errc::InvalidPicture, "Invalid picture: " + path + " is not a file");
+  }
+  size_ = (static_cast<std::uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
+
+  unsigned char magic[3] = {};
+  const std::size_t got = readAt(0, magic, sizeof magic);
+  jpeg_ = got >= 3 && magic[0] == 0xFF && magic[1] == 0xD8 && magic[2] == 0xFF;
+  if (!jpeg_ && (got < 2 || magic[0] != 'B' || magic[1] != 'M'))
+    throw Error(errc::InvalidPicture, "Invalid picture: " + path + " holds no JPEG or bitmap picture");
+  if (jpeg_) scanJpegSegments();
+
+  const std::string what = "Invalid picture: " + path;
+  HANDLE own = INVALID_HANDLE_VALUE;
+  if (!DuplicateHandle(GetCurrentProcess(), handle_, GetCurrentProcess(), &own, 0, FALSE, DUPLICATE_SAME_ACCESS))
+    throwWindowsError(GetLastError(), "Cannot read " + path, PathKind::File);
+  ComPtr<IStream> stream;
+  *stream.put() = new HandleStream(own);
+  ComPtr<IWICBitmapDecoder> decoder;
+  check(factory_->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnDemand, decoder.put()),
+        errc::InvalidPicture, what);
+  check(decoder->GetFrame(0, frame_.put()), errc::InvalidPicture, what);
+  UINT width = 0, height = 0;
+  check(frame_->GetSize(&width, &height), errc::InvalidPicture, what);
+  if (width < 1 || height < 1) throw Error(errc::InvalidPicture, what + " has no pixels");
+
+  int orientation = 0;
+  if (jpeg_) {
+    ComPtr<IWICMetadataQueryReader> query;
+    if (SUCCEEDED(frame_->GetMetadataQueryReader(query.put()))) {
+      PROPVARIANT value;
+      PropVariantInit(&value);
+      if (SUCCEEDED(query->GetMetadataByName(L"/app1/ifd/{ushort=274}", &value)) && value.vt == VT_UI2)
+        orientation = value.uiVal;
+      PropVariantClear(&value);
+    }
+    // Wine's JPEG decoder offers no metadata blocks: the segment read here serves.
+    if (orientation < 1 || orientation > 8) orientation = exifOrientation(exif_);
+  }
+  header_.orientation = orientation >= 1 && orientation <= 8 ? orientation : 1;
+  header_.width = static_cast<int>(header_.orientation >= 5 ? height : width);
+  header_.height = static_cast<int>(header_.orientation >= 5 ? width : height);
+}
+
+PictureFile::~PictureFile() {
+  frame_ = ComPtr<IWICBitmapFrameDecode>();
+  if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+}
+
+std::size_t PictureFile::readAt(std::uint64_t offset, void* buffer, std::size_t size) const {
+  std::size_t got = 0;
+  while (got < size) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset + got);
+    at.OffsetHigh = static_cast<DWORD>((offset + got) >> 32);
+    DWORD n = 0;
+    if (!ReadFile(handle_, static_cast<char*>(buffer) + got, static_cast<DWORD>(size - got), &n, &at)) {
+      const DWORD code = GetLastError();
+      if (code == ERROR_HANDLE_EOF) break;
+      throwWindowsError(code, "Cannot read " + path_, PathKind::File);
+    }
+    if (n == 0) break;
+    got += n;
+  }
+  return got;
+}
+
+// Walks the segments before the first scan: keeps the Exif block and where the
+// scan begins. A damaged layout simply ends the walk; the decoder judges it.
+void PictureFile::scanJpegSegments() {
+  std::uint64_t at = 2;
+  for (int segments = 0; segments < 4096 && at + 4 <= size_; ++segments) {
+    unsigned char mark[4];
+    if (readAt(at, mark, 4) < 4 || mark[0] != 0xFF) return;
+    if (mark[1] == 0xFF) {
+      ++at;
+      continue;
+    }
+    if (mark[1] == 0xDA) {
+      scanStart_ = at;
+      return;
+    }
+    if (mark[1] == 0x01 || (mark[1] >= 0xD0 && mark[1] <= 0xD8)) {
+      at += 2;
+      continue;
+    }
+    const std::size_t length = static_cast<std::size_t>(mark[2] << 8 | mark[3]);
+    if (length < 2) return;
+    if (mark[1] == 0xE1 && exif_.empty() && length > 8) {
+      std::string body(length - 2, '\0');
+      if (readAt(at + 4, body.data(), body.size()) == body.size() && body.compare(0, 6, "Exif\0\0", 6) == 0)
+        exif_ = body.substr(6);
+    }
+    at += 2 + length;
+  }
+}
+
+bool PictureFile::endsWithEndMarker() const {
+  if (scanStart_ == 0) return false;
+  constexpr std::size_t Chunk = 64 * 1024;
+  std::vector<unsigned char> buffer(Chunk + 1);
+  std::uint64_t end = size_;
+  while (end > scanStart_) {
+    const std::uint64_t begin = std::max<std::uint64_t>(scanStart_, end > Chunk ? end - Chunk : 0);
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(end + 1, size_) - begin);
+    const std::size_t got = readAt(begin, buffer.data(), want);
+    for (std::size_t i = got; i >= 2; --i)
+      if (buffer[i - 2] == 0xFF && buffer[i - 1] == 0xD9) return true;
+    end = begin;
+  }
+  return false;
+}
+
+Pixels PictureFile::render(int width, int height, const WICPixelFormatGUID& format, bool wholeOnly) const {
+  const std::string what = "Cannot decode " + path_;
+  if (width < 1 || height < 1) throw Error(errc::InvalidProcedureCall, "Invalid picture size");
+  if (wholeOnly && jpeg_ && !endsWithEndMarker()) throw Error(errc::InvalidPicture, what + ": the file is cut short");
+
+  const bool turned = header_.orientation >= 5;
+  const UINT storedWidth = static_cast<UINT>(turned ? height : width);
+  const UINT storedHeight = static_cast<UINT>(turned ? width : height);
+  UINT fullWidth = 0, fullHeight = 0;
+  check(frame_->GetSize(&fullWidth, &fullHeight), errc::InvalidPicture, what);
+
+  ComPtr<IWICBitmapSource> source = frame_.as<IWICBitmapSource>();
+  UINT sourceWidth = fullWidth, sourceHeight = fullHeight;
+
+  // The JPEG decoder can skip most of the work for a smaller picture (1/2, 1/4,
+  // 1/8); the scaler does the rest. Wine's decoder offers no such transform.
+  if (const auto transform = frame_.as<IWICBitmapSourceTransform>();
+      transform && (storedWidth < fullWidth || storedHeight < fullHeight)) {
+    for (UINT factor : {1u, 2u}) {
+      UINT w = std::min(fullWidth, storedWidth * factor), h = std::min(fullHeight, storedHeight * factor);
+      if (FAILED(transform->GetClosestSize(&w, &h)) || w < storedWidth || h < storedHeight) continue;
+      if (w >= fullWidth && h >= fullHeight) break;
+      WICPixelFormatGUID native{};
+      check(frame_->GetPixelFormat(&native), errc::InvalidPicture, what);
+      check(transform->GetClosestPixelFormat(&native), errc::InvalidPicture, what);
+      const UINT stride = (w * bitsPerPixel(*factory_.get(), native) + 7) / 8;
+      std::vector<BYTE> reduced(static_cast<std::size_t>(stride) * h);
+      check(transform->CopyPixels(nullptr, w, h, &native, WICBitmapTransformRotate0, stride,
+                                  static_cast<UINT>(reduced.size()), reduced.data()),
+            errc::InvalidPicture, what);
+      ComPtr<IWICBitmap> bitmap;
+      check(factory_->CreateBitmapFromMemory(w, h, native, stride, static_cast<UINT>(reduced.size()), reduced.data(),
+                                             bitmap.put()),
+            errc::InvalidPicture, what);
+      source = bitmap.as<IWICBitmapSource>();
+      sourceWidth = w;
+      sourceHeight = h;
+      break;
+    }
+  }
+
+  ComPtr<IWICFormatConverter> converter;
+  check(factory_->CreateFormatConverter(converter.put()), errc::InvalidPicture, what);
+  check(converter->Initialize(source.get(), format, WICBitmapDitherTypeNone, nullptr, 0.0,
+                              WICBitmapPaletteTypeCustom),
+        errc::InvalidPicture, what);
+  source = converter.as<IWICBitmapSource>();
+
+  if (sourceWidth != storedWidth || sourceHeight != storedHeight) {
+    ComPtr<IWICBitmapScaler> scaler;
+    check(factory_->CreateBitmapScaler(scaler.put()), errc::InvalidPicture, what);
+    // High-quality cubic came with Windows 10; Fant is the best before it.
+    constexpr auto HighQualityCubic = static_cast<WICBitmapInterpolationMode>(4);
+    if (FAILED(scaler->Initialize(source.get(), storedWidth, storedHeight, HighQualityCubic)))
+      check(scaler->Initialize(source.get(), storedWidth, storedHeight, WICBitmapInterpolationModeFant),
+            errc::InvalidPicture, what);
+    source = scaler.as<IWICBitmapSource>();
+  }
+
+  Pixels pixels;
+  pixels.width = static_cast<int>(storedWidth);
+  pixels.height = static_cast<int>(storedHeight);
+  pixels.channels = format == GUID_WICPixelFormat32bppRGBA ? 4 : 3;
+  const UINT stride = storedWidth * static_cast<UINT>(pixels.channels);
+  pixels.bytes.resize(static_cast<std::size_t>(stride) * storedHeight);
+  check(source->CopyPixels(nullptr, stride, static_cast<UINT>(pixels.bytes.size()), pixels.bytes.data()),
+        errc::InvalidPicture, what);
+  // Turned here rather than by WIC's flip-rotator: Wine's only flips vertically.
+  return upright(std::move(pixels), header_.orientation);
+}
+
+std::string PictureFile::encodeJpeg(const Pixels& pixels, float quality) const {
+  const std::string what = "Cannot write the picture of " + path_;
+  if (pixels.channels != 3) throw Error(errc::InvalidPicture, what);
+  const UINT width = static_cast<UINT>(pixels.width), height = static_cast<UINT>(pixels.height);
+  const UINT stride = width * 3;
+  ComPtr<IWICBitmap> bitmap;
+  check(factory_->CreateBitmapFromMemory(width, height, GUID_WICPixelFormat24bppBGR, stride,
+                                         static_cast<UINT>(pixels.bytes.size()),
+                                         const_cast<BYTE*>(pixels.bytes.data()), bitmap.put()),
+        errc::InvalidPicture, what);
+
+  ComPtr<IStream> memory;
+  check(CreateStreamOnHGlobal(nullptr, TRUE, memory.put()), errc::InvalidPicture, what);
+  ComPtr<IWICBitmapEncoder> encoder;
+  check(factory_->CreateEncoder(GUID_ContainerFormatJpeg, nullptr, encoder.put()), errc::InvalidPicture, what);
+  check(encoder->Initialize(memory.get(), WICBitmapEncoderNoCache), errc::InvalidPicture, what);
+  ComPtr<IWICBitmapFrameEncode> frame;
+  ComPtr<IPropertyBag2> options;
+  check(encoder->CreateNewFrame(frame.put(), options.put()), errc::InvalidPicture, what);
+  PROPBAG2 option{};
+  option.pstrName = const_cast<LPOLESTR>(L"ImageQuality");
+  VARIANT value;
+  VariantInit(&value);
+  value.vt = VT_R4;
+  value.fltVal = quality;
+  check(options->Write(1, &option, &value), errc::InvalidPicture, what);
+  check(frame->Initialize(options.get()), errc::InvalidPicture, what);
+  check(frame->SetSize(width, height), errc::InvalidPicture, what);
+  WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
+  check(frame->SetPixelFormat(&format), errc::InvalidPicture, what);
+  if (format != GUID_WICPixelFormat24bppBGR) throw Error(errc::InvalidPicture, what + ": pixel format refused");
+
+  // Windows copies the source's metadata blocks and rewrites the orientation in
+  // them; Wine's encoder writes no metadata (E_NOTIMPL), so there the Exif block
+  // is carried over by hand below.
+  bool metadataWritten = false;
+  if (jpeg_) {
+    const auto blockWriter = frame.as<IWICMetadataBlockWriter>();
+    const auto blockReader = frame_.as<IWICMetadataBlockReader>();
+    if (blockWriter && blockReader && SUCCEEDED(blockWriter->InitializeFromBlockReader(blockReader.get()))) {
+      ComPtr<IWICMetadataQueryWriter> query;
+      check(frame->GetMetadataQueryWriter(query.put()), errc::InvalidPicture, what);
+      PROPVARIANT upright;
+      PropVariantInit(&upright);
+      upright.vt = VT_UI2;
+      upright.uiVal = 1;
+      check(query->SetMetadataByName(L"/app1/ifd/{ushort=274}", &upright), errc::InvalidPicture, what);
+      metadataWritten = true;
+    }
+  }
+  check(frame->WriteSource(bitmap.get(), nullptr), errc::InvalidPicture, what);
+  check(frame->Commit(), errc::InvalidPicture, what);
+  check(encoder->Commit(), errc::InvalidPicture, what);
+
+  STATSTG stat{};
+  check(memory->Stat(&stat, STATFLAG_NONAME), errc::InvalidPicture, what);
+  HGLOBAL global = nullptr;
+  check(GetHGlobalFromStream(memory.get(), &global), errc::InvalidPicture, what);
+  const void* data = GlobalLock(global);
+  if (!data) throw Error(errc::InvalidPicture, what);
+  std::string jpeg(static_cast<const char*>(data), static_cast<std::size_t>(stat.cbSize.QuadPart));
+  GlobalUnlock(global);
+
+  std::string tiff = exif_;
+  if (!metadataWritten && !tiff.empty() && tiff.size() + 8 <= 0xFFFF && jpeg.size() > 4) {
+    if (exifOrientation(tiff) != 0) setExifOrientation(tiff, 1);
+    std::size_t at = 2;
+    if (static_cast<unsigned char>(jpeg[2]) == 0xFF && static_cast<unsigned char>(jpeg[3]) == 0xE0 && jpeg.size() > 6)
+      at = 4 + (static_cast<unsigned char>(jpeg[4]) << 8 | static_cast<unsigned char>(jpeg[5]));
+    const std::size_t length = 2 + 6 + tiff.size();
+    std::string segment = "\xFF\xE1";
+    segment += static_cast<char>(length >> 8);
+    segment += static_cast<char>(length & 0xFF);
+    segment.append("Exif\0\0", 6);
+    segment += tiff;
+    jpeg.insert(std::min(at, jpeg.size()), segment);
+  }
+  return jpeg;
+}
+
+void replaceFileAtomically(const std::string& path, const std::string& content) {
+  const std::string what = "Cannot save " + path;
+  const std::wstring target = systemPath(path);
+  const std::size_t slash = target.find_last_of(L'\\');
+  const std::wstring folder = slash == std::wstring::npos ? std::wstring(L".") : target.substr(0, slash);
+
+  std::random_device random;
+  std::wstring temporary;
+  HANDLE file = INVALID_HANDLE_VALUE;
+  for (int attempt = 0; file == INVALID_HANDLE_VALUE; ++attempt) {
+    wchar_t name[32];
+    std::swprintf(name, 32, L"\\.kiv%08x%04x.tmp", static_cast<unsigned>(random()),
+                  static_cast<unsigned>(random() & 0xFFFF));
+    temporary = folder + name;
+    file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      const DWORD code = GetLastError();
+      if ((code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) || attempt >= 100)
+        throwWindowsError(code, what, PathKind::Folder);
+    }
+  }
+
+  DWORD failure = ERROR_SUCCESS;
+  std::size_t written = 0;
+  while (failure == ERROR_SUCCESS && written < content.size()) {
+    DWORD n = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(content.size() - written, 1u << 30));
+    if (!WriteFile(file, content.data() + written, chunk, &n, nullptr))
+      failure = GetLastError();
+    else
+      written += n;
+  }
+  if (failure == ERROR_SUCCESS && !FlushFileBuffers(file)) failure = GetLastError();
+  CloseHandle(file);
+
+  if (failure == ERROR_SUCCESS) {
+    // ReplaceFileW keeps what the old file carried (attributes, security,
+    // creation time); a new file is simply renamed into place.
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+      if (!ReplaceFileW(target.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                        nullptr)) {
+        failure = GetLastError();
+        // A read-only or otherwise protected old file.
+        if (failure == ERROR_UNABLE_TO_REMOVE_REPLACED) failure = ERROR_ACCESS_DENIED;
+        // The old file is gone and the new one still waits under its own name:
+        // the new picture is the better thing to leave at the path.
+        if (failure == ERROR_UNABLE_TO_MOVE_REPLACEMENT &&
+            MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+          failure = ERROR_SUCCESS;
+      }
+    } else if (!MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      failure = GetLastError();
+    }
+  }
+  if (failure != ERROR_SUCCESS) {
+    DeleteFileW(temporary.c_str());
+    throwWindowsError(failure, what, PathKind::File);
+  }
+}
+
+}  // namespace kiv::imaging::detail
