@@ -3,16 +3,26 @@
 #include "process_guard.hpp"
 #include "settings.hpp"
 #include "terminal_site.hpp"
+#include "utf8_path.hpp"
 
 #include <control/upload.hpp>
 #include <platform/host/text.hpp>
 
-#include <csignal>
+#include <atomic>
+#include <cstdio>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#include <shellapi.h>
+#include <fcntl.h>
+#include <io.h>
+#else
+#include <csignal>
 #include <unistd.h>
+#endif
 
 namespace kiv::cli {
 namespace {
@@ -25,13 +35,95 @@ constexpr int kSomeFailed = 1;
 constexpr int kUsage = 2;
 constexpr int kRunError = 3;
 
-volatile std::sig_atomic_t stopSignal = 0;
+std::atomic<bool> stopSignal{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+constexpr char kStopNote[] =
+    "\nkivphoto: stopping after the photo being sent (press Ctrl-C again to quit at once)\n";
+
+#ifdef _WIN32
+
+// Ctrl-C, Ctrl-Break and closing the console window ask for a stop; a second
+// request is left to the default handler, which ends the program at once.
+BOOL WINAPI requestStop(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
+  if (stopSignal.exchange(true)) return FALSE;
+  DWORD written = 0;
+  ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), kStopNote, sizeof kStopNote - 1, &written, nullptr);
+  // Windows ends the process as soon as a close event's handler returns;
+  // holding on lets the photo in flight finish (within the system's grace
+  // period), and the program's own exit ends this wait.
+  if (event == CTRL_CLOSE_EVENT) ::Sleep(INFINITE);
+  return TRUE;
+}
+
+void stopOnSignals() { ::SetConsoleCtrlHandler(requestStop, TRUE); }
+
+// The console belongs to the caller too: its code pages and mode go back as
+// they were when kivphoto ends.
+class Console {
+ public:
+  Console()
+      : out_(::GetStdHandle(STD_OUTPUT_HANDLE)),
+        outputCodePage_(::GetConsoleOutputCP()),
+        inputCodePage_(::GetConsoleCP()) {
+    if (outputCodePage_ != 0) ::SetConsoleOutputCP(CP_UTF8);
+    if (inputCodePage_ != 0) ::SetConsoleCP(CP_UTF8);
+    // The same bytes as on Linux, whether to a console, a pipe or a file.
+    ::_setmode(::_fileno(stdout), _O_BINARY);
+    ::_setmode(::_fileno(stderr), _O_BINARY);
+    // The progress line is redrawn with an escape sequence, which the console
+    // only follows when asked to; without it, one line per status.
+    haveMode_ = ::GetConsoleMode(out_, &mode_) != 0;
+    terminal_ = haveMode_ && ((mode_ & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+                              ::SetConsoleMode(out_, mode_ | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0);
+  }
+  ~Console() {
+    std::fflush(nullptr);
+    if (haveMode_) ::SetConsoleMode(out_, mode_);
+    if (outputCodePage_ != 0) ::SetConsoleOutputCP(outputCodePage_);
+    if (inputCodePage_ != 0) ::SetConsoleCP(inputCodePage_);
+  }
+  Console(const Console&) = delete;
+  Console& operator=(const Console&) = delete;
+
+  bool terminal() const { return terminal_; }
+
+ private:
+  HANDLE out_;
+  UINT outputCodePage_;
+  UINT inputCodePage_;
+  DWORD mode_ = 0;
+  bool haveMode_ = false;
+  bool terminal_ = false;
+};
+
+std::string utf8(const wchar_t* text) {
+  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 1) return {};
+  std::string out(static_cast<std::size_t>(size), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
+  out.pop_back();
+  return out;
+}
+
+// The ANSI argv loses whatever the code page cannot spell; the UTF-16 command
+// line keeps every path.
+std::vector<std::string> arguments(int argc, char** argv) {
+  int count = 0;
+  LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (!wide) return std::vector<std::string>(argv + 1, argv + argc);
+  std::vector<std::string> words;
+  for (int i = 1; i < count; ++i) words.push_back(utf8(wide[i]));
+  ::LocalFree(wide);
+  return words;
+}
+
+#else
 
 void requestStop(int) {
-  stopSignal = 1;
-  constexpr char kNote[] =
-      "\nkivphoto: stopping after the photo being sent (press Ctrl-C again to quit at once)\n";
-  [[maybe_unused]] const auto written = ::write(STDERR_FILENO, kNote, sizeof kNote - 1);
+  stopSignal = true;
+  [[maybe_unused]] const auto written = ::write(STDERR_FILENO, kStopNote, sizeof kStopNote - 1);
 }
 
 // The first Ctrl-C or termination request lets the photo in flight finish;
@@ -45,6 +137,15 @@ void stopOnSignals() {
   sigaction(SIGTERM, &action, nullptr);
 }
 
+class Console {
+ public:
+  bool terminal() const { return ::isatty(STDOUT_FILENO) != 0; }
+};
+
+std::vector<std::string> arguments(int argc, char** argv) { return std::vector<std::string>(argv + 1, argv + argc); }
+
+#endif
+
 std::vector<std::string> waitingPhotos(const Upload& upload) {
   const host::Variant::Array& files = upload.sFiles.array();
   if (files.empty() || files[0].empty()) return {};
@@ -57,7 +158,7 @@ int reportOutcome(const TerminalSite& site, const std::vector<std::string>& aske
                   bool quiet) {
   std::vector<std::string> left;
   for (const std::string& file : asked) {
-    if (std::filesystem::exists(file)) left.push_back(file);
+    if (std::filesystem::exists(hosts::pathFromUtf8(file))) left.push_back(file);
   }
   if (!quiet) {
     std::cout << "Sent " << asked.size() - left.size() << " of " << asked.size() << " photos";
@@ -77,8 +178,8 @@ int reportOutcome(const TerminalSite& site, const std::vector<std::string>& aske
   return kSomeFailed;
 }
 
-int run(const Options& options) {
-  TerminalSite site(std::cout, std::cerr, isatty(STDOUT_FILENO) != 0, options.quiet);
+int run(const Options& options, const Console& console) {
+  TerminalSite site(std::cout, std::cerr, console.terminal(), options.quiet);
   Upload upload(site);
   site.watch(upload);
   site.stopWhen(stopSignal);
@@ -119,7 +220,7 @@ int run(const Options& options) {
   // The control reports a missing folder as an empty one; for a script that is
   // a mistyped setting, not a job done.
   const std::string folder = upload.FullPath();
-  if (!std::filesystem::is_directory(folder)) {
+  if (!std::filesystem::is_directory(hosts::pathFromUtf8(folder))) {
     std::cerr << "kivphoto: FullPath: the photo folder " << folder << " does not exist\n";
     return kUsage;
   }
@@ -183,9 +284,10 @@ int run(const Options& options) {
 int main(int argc, char** argv) {
   kiv::hosts::keepSecretsOutOfCoreFiles();
   using namespace kiv::hosts;
+  const kiv::cli::Console console;
   Options options;
   try {
-    options = parseOptions(Program::Terminal, std::vector<std::string>(argv + 1, argv + argc));
+    options = parseOptions(Program::Terminal, kiv::cli::arguments(argc, argv));
   } catch (const UsageError& error) {
     std::cerr << "kivphoto: " << error.what() << "\nTry 'kivphoto --help'.\n";
     return 2;
@@ -198,5 +300,5 @@ int main(int argc, char** argv) {
     std::cout << "kivphoto " << KIV_VERSION << '\n';
     return 0;
   }
-  return kiv::cli::run(options);
+  return kiv::cli::run(options, console);
 }

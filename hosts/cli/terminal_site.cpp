@@ -1,5 +1,7 @@
 #include "terminal_site.hpp"
 
+#include "utf8_path.hpp"
+
 #include <cstdio>
 #include <filesystem>
 
@@ -11,9 +13,10 @@ constexpr const char* kResizeFailed = "Resize Failed. Uploading Image";
 }  // namespace
 
 std::string shownName(const std::string& file, const std::string& folder) {
-  const std::filesystem::path relative = std::filesystem::path(file).lexically_relative(folder);
-  if (relative.empty() || relative.native().rfind("..", 0) == 0) return file;
-  return relative.string();
+  const std::filesystem::path relative =
+      hosts::pathFromUtf8(file).lexically_relative(hosts::pathFromUtf8(folder));
+  if (relative.empty() || *relative.begin() == "..") return file;
+  return hosts::utf8Of(relative);
 }
 
 TerminalSite::TerminalSite(std::ostream& out, std::ostream& err, bool terminal, bool quiet)
@@ -74,7 +77,7 @@ std::int16_t TerminalSite::MsgBox(std::string_view prompt, std::int16_t, std::st
 }
 
 bool TerminalSite::StopRequested() {
-  if (stopFlag_ && *stopFlag_) stopped_ = true;
+  if (stopFlag_ && stopFlag_->load()) stopped_ = true;
   return stopped_;
 }
 

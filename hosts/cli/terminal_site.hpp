@@ -3,7 +3,7 @@
 #include <control/upload.hpp>
 
 #include <array>
-#include <csignal>
+#include <atomic>
 #include <cstdint>
 #include <ostream>
 #include <string>
@@ -21,8 +21,9 @@ class TerminalSite final : public host::Site {
   TerminalSite(std::ostream& out, std::ostream& err, bool terminal, bool quiet);
 
   void watch(const Upload& upload) { upload_ = &upload; }
-  // The run stops after the photo in flight once flag is set (by a signal).
-  void stopWhen(const volatile std::sig_atomic_t& flag) { stopFlag_ = &flag; }
+  // The run stops after the photo in flight once flag is set (by a signal, or
+  // on Windows by the console's control handler, which runs on a thread of its own).
+  void stopWhen(const std::atomic<bool>& flag) { stopFlag_ = &flag; }
 
   void Refresh() override;
   void PropertyChanged(std::string_view) override {}
@@ -49,7 +50,7 @@ class TerminalSite final : public host::Site {
   bool terminal_;
   bool quiet_;
   const Upload* upload_ = nullptr;
-  const volatile std::sig_atomic_t* stopFlag_ = nullptr;
+  const std::atomic<bool>* stopFlag_ = nullptr;
   std::array<std::string, 4> shown_;
   bool lineOpen_ = false;
   bool closed_ = false;

@@ -1,5 +1,7 @@
 #include "options.hpp"
 
+#include "utf8_path.hpp"
+
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -16,7 +18,11 @@ struct PropertyOption {
 };
 
 constexpr PropertyOption kPropertyOptions[] = {
+#ifdef _WIN32
+    {"--folder", "DIR", "FullPath", "the photo folder (FullPath); C:\\KIV_PHOTOS unless set"},
+#else
     {"--folder", "DIR", "FullPath", "the photo folder (FullPath)"},
+#endif
     {"--vehicle", "ID", "VehicleID", "the vehicle number (VehicleID)"},
     {"--vin", "VIN", "VIN", "the vehicle identification number (VIN)"},
     {"--company", "ID", "CompanyID", "the dealer's company number (CompanyID)"},
@@ -85,12 +91,22 @@ still in the folder); 2 the command line or a setting is wrong; 3 an error
 ended the run.
 )";
 
+#ifdef _WIN32
+const char* const kTerminalExample = R"(
+Example (Command Prompt):
+  set KIV_FTP_PASSWORD=secret
+  kivphoto --folder C:\KIV_PHOTOS --vehicle 1395348 --company 12 ^
+      --web http://dealer.example --ftp ftp.dealer.example ^
+      --ftp-user dealer12 --width 640 --height 480 upload-all
+)";
+#else
 const char* const kTerminalExample = R"(
 Example:
   KIV_FTP_PASSWORD=secret kivphoto --folder ~/dock --vehicle 1395348 \
       --company 12 --web http://dealer.example --ftp ftp.dealer.example \
       --ftp-user dealer12 --width 640 --height 480 upload-all
 )";
+#endif
 
 // Builds the parser; with storage, the values land there.
 struct CommandLine {
@@ -99,6 +115,8 @@ struct CommandLine {
                                program == Program::Terminal ? "kivphoto" : "kivphoto-desktop") {
     app.get_formatter()->column_width(24);
     app.set_help_flag();
+    // CLI11 reads "/name" as an option on Windows; there, as on Linux, it is a path.
+    app.allow_windows_style_options(false);
 
     const char* settings = "Settings (each sets one property of the control)";
     properties = app.add_option("--properties", propertiesFile)
@@ -236,8 +254,8 @@ Options parseOptions(Program program, const std::vector<std::string>& arguments)
         "the FTP password is not taken on the command line, where other users can see it: "
         "set KIV_FTP_PASSWORD or use --password-file FILE");
   }
-  if (line.properties->count() > 0) options.propertiesFile = line.propertiesFile;
-  if (line.passwordFile->count() > 0) options.passwordFile = line.passwordPath;
+  if (line.properties->count() > 0) options.propertiesFile = pathFromUtf8(line.propertiesFile);
+  if (line.passwordFile->count() > 0) options.passwordFile = pathFromUtf8(line.passwordPath);
 
   // Settings apply in the order given, whichever option gave them.
   std::map<const CLI::Option*, std::size_t> used;

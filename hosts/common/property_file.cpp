@@ -1,5 +1,7 @@
 #include "property_file.hpp"
 
+#include "utf8_path.hpp"
+
 #include <platform/filesystem/filesystem.hpp>
 #include <platform/host/error.hpp>
 #include <platform/host/variant.hpp>
@@ -151,7 +153,7 @@ class Parser {
   std::error_code ignored;
   const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
   const PathKind kind = std::filesystem::is_directory(folder, ignored) ? PathKind::File : PathKind::Folder;
-  throw Error(systemErrorNumber(error, kind), "Cannot " + what + " " + file.string() + ": " + std::strerror(error));
+  throw Error(systemErrorNumber(error, kind), "Cannot " + what + " " + utf8Of(file) + ": " + std::strerror(error));
 }
 
 }  // namespace
@@ -167,7 +169,7 @@ FilePropertyBag FilePropertyBag::load(const std::filesystem::path& file) {
   if (!in) ioError(file, "read the property file", errno);
   std::ostringstream content;
   content << in.rdbuf();
-  return parse(content.str(), file.string());
+  return parse(content.str(), utf8Of(file));
 }
 
 int FilePropertyBag::lineOf(std::string_view name) const {
@@ -199,9 +201,11 @@ std::string FilePropertyBag::text() const {
 }
 
 // Holds the FTP password: readable by its owner only, and never written into a
-// file someone else prepared.
+// file someone else prepared. Windows has no mode bits: the file takes its
+// folder's access list, which in the user's profile (%APPDATA%, the usual
+// place) already shuts other users out.
 void FilePropertyBag::save(const std::filesystem::path& file) const {
-  fs::ReplaceFileAtomically(file.string(), text(), 0600);
+  fs::ReplaceFileAtomically(utf8Of(file), text(), 0600);
 }
 
 }  // namespace kiv::hosts

@@ -3,12 +3,17 @@
 #include <control/dispatch.hpp>
 #include <control/upload.hpp>
 #include "property_file.hpp"
+#include "utf8_path.hpp"
 #include <platform/host/text.hpp>
 
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <optional>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace kiv::hosts {
 namespace {
@@ -17,7 +22,7 @@ using text::equalsIgnoringCase;
 
 std::string readPasswordFile(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
-  if (!in) throw SettingError("cannot read the password file " + file.string());
+  if (!in) throw SettingError("cannot read the password file " + utf8Of(file));
   std::string line;
   std::getline(in, line);
   if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -25,7 +30,7 @@ std::string readPasswordFile(const std::filesystem::path& file) {
 }
 
 std::string fileOrigin(const std::filesystem::path& file, int line) {
-  std::string origin = "property file " + file.string();
+  std::string origin = "property file " + utf8Of(file);
   if (line > 0) origin += ", line " + std::to_string(line);
   return origin + ": ";
 }
@@ -53,6 +58,29 @@ void readPropertyFile(Upload& upload, const std::filesystem::path& file, FilePro
   }
 }
 
+// The C library's environment is in the ANSI code page on Windows; the
+// password is taken as the UTF-16 the system keeps, in UTF-8.
+std::optional<std::string> environmentVariable(const char* name) {
+#ifdef _WIN32
+  const std::wstring wideName(name, name + std::char_traits<char>::length(name));
+  const DWORD size = ::GetEnvironmentVariableW(wideName.c_str(), nullptr, 0);
+  if (size == 0) return std::nullopt;
+  std::wstring wide(size, L'\0');
+  wide.resize(::GetEnvironmentVariableW(wideName.c_str(), wide.data(), size));
+  if (wide.empty()) return std::string();
+  const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                          nullptr, nullptr);
+  std::string value(static_cast<std::size_t>(bytes), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), value.data(), bytes, nullptr,
+                        nullptr);
+  return value;
+#else
+  const char* value = std::getenv(name);
+  if (!value) return std::nullopt;
+  return std::string(value);
+#endif
+}
+
 bool setOnCommandLine(const Options& options, std::string_view property) {
   return std::any_of(options.settings.begin(), options.settings.end(),
                      [&](const auto& setting) { return equalsIgnoringCase(setting.first, property); });
@@ -76,10 +104,8 @@ AppliedSettings applySettings(Upload& upload, const Options& options) {
     upload.InitProperties();
   }
 
-  const char* environmentPassword = std::getenv("KIV_FTP_PASSWORD");
-  if (environmentPassword) {
-    dispatch::letProperty(upload, "KIVPassword", host::Variant(std::string(environmentPassword)));
-  }
+  const std::optional<std::string> environmentPassword = environmentVariable("KIV_FTP_PASSWORD");
+  if (environmentPassword) dispatch::letProperty(upload, "KIVPassword", host::Variant(*environmentPassword));
   for (const auto& [name, value] : options.settings) {
     if (equalsIgnoringCase(name, "KIVPassword")) {
       applied.warnings.emplace_back(

@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace kiv::hosts {
 namespace {
@@ -28,6 +30,7 @@ TEST(PropertyFileTest, FileBagRoundTripsAwkwardTextAndNumbers) {
   EXPECT_EQ(read.ReadProperty("Missing", Variant("fallback")).toString(), "fallback");
 }
 
+#ifndef _WIN32
 TEST(PropertyFileTest, SavedFileIsReadableByItsOwnerOnlyAndReplacedWhole) {
   test::TempDir dir;
   test::writeFile(dir / "props", "VIN = \"old\"\n");
@@ -52,6 +55,29 @@ TEST(PropertyFileTest, SavedFileIsReadableByItsOwnerOnlyAndReplacedWhole) {
   EXPECT_EQ(FilePropertyBag::load(dir / "props").ReadProperty("VIN", Variant()).toString(), "new");
   EXPECT_EQ(test::readFile(planted), "planted");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 3) << "no temporary file left";
+}
+#else
+// Windows has no mode bits to check: the file takes the access list of its folder.
+TEST(PropertyFileTest, SavedFileReplacesTheOldOneWhole) {
+  test::TempDir dir;
+  test::writeFile(dir / "props", "VIN = \"old\"\nCompanyID = 12\n");
+  FilePropertyBag bag = FilePropertyBag::load(dir / "props");
+  bag.WriteProperty("VIN", Variant("new"), Variant(""));
+  bag.save(dir / "props");
+  EXPECT_EQ(test::readFile(dir / "props"), "# kivPhotoUpload properties\nVIN = \"new\"\nCompanyID = 12\n");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "no temporary file left";
+}
+#endif
+
+TEST(PropertyFileTest, PathsAndTextOutsideTheCodePageSurvive) {
+  test::TempDir dir;
+  const std::string folder = "\xC3\x85lesund \xE2\x80\x93 \xE6\x9D\xB1\xE4\xBA\xAC";
+  const std::filesystem::path named = dir.path() / u8"\u00C5lesund \u2013 \u6771\u4EAC.properties";
+  FilePropertyBag bag;
+  bag.WriteProperty("FullPath", Variant(folder), Variant(""));
+  bag.save(named);
+  EXPECT_TRUE(std::filesystem::exists(named));
+  EXPECT_EQ(FilePropertyBag::load(named).ReadProperty("FullPath", Variant()).toString(), folder);
 }
 
 TEST(PropertyFileTest, DamagedFileNamesTheFileAndLine) {

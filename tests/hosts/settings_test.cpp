@@ -8,12 +8,22 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
 
 namespace kiv::hosts {
 namespace {
 
+#ifdef _WIN32
+// The C library's copy and the system's both change; an empty value removes.
+void setVariable(const char* name, const std::string& value) { ::_putenv_s(name, value.c_str()); }
+void removeVariable(const char* name) { ::_putenv_s(name, ""); }
+#else
+void setVariable(const char* name, const std::string& value) { ::setenv(name, value.c_str(), 1); }
+void removeVariable(const char* name) { ::unsetenv(name); }
+#endif
+
 struct SettingsTest : ::testing::Test {
-  void SetUp() override { ::unsetenv("KIV_FTP_PASSWORD"); }
+  void SetUp() override { removeVariable("KIV_FTP_PASSWORD"); }
 
   std::string failure(const Options& options) {
     Upload fresh(site);
@@ -51,7 +61,7 @@ TEST_F(SettingsTest, NoPasswordAnywhereMeansTheDefaultAndIsSaid) {
   const AppliedSettings applied = applySettings(upload, Options{});
   EXPECT_TRUE(applied.defaultPassword);
   EXPECT_FALSE(applied.folderGiven);
-  ::setenv("KIV_FTP_PASSWORD", "s3cret", 1);
+  setVariable("KIV_FTP_PASSWORD", "s3cret");
   EXPECT_FALSE(applySettings(upload, Options{}).defaultPassword);
   EXPECT_EQ(upload.KIVPassword(), "s3cret");
 }
