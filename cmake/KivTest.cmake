@@ -37,7 +37,9 @@ function(kiv_add_test name)
     GTest::gtest GTest::gmock GTest::gtest_main ${ARG_LIBRARIES})
   kiv_set_warnings(${name})
   add_test(NAME ${name} COMMAND ${name})
-  set(env "KIV_TEST_TMPDIR=${KIV_TEST_PATH_PREFIX}${CMAKE_BINARY_DIR}/test-tmp/${name}")
+  # The user's own property file stays out of the tests.
+  set(env "KIV_TEST_TMPDIR=${KIV_TEST_PATH_PREFIX}${CMAKE_BINARY_DIR}/test-tmp/${name}"
+          "XDG_CONFIG_HOME=${CMAKE_BINARY_DIR}/test-tmp/${name}/config")
   set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 600)
   if(ARG_SERVERS)
     list(APPEND env "KIV_DEALER_SERVERS=${KIV_TEST_PATH_PREFIX}${KIV_DEALER_SERVERS_STATE}")

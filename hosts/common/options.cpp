@@ -5,6 +5,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cstdlib>
 #include <map>
 
 namespace kiv::hosts {
@@ -36,6 +37,12 @@ constexpr PropertyOption kPropertyOptions[] = {
     {"--primary", nullptr, "Primary", "mark the photos as the vehicle's primary ones (Primary)"},
     {"--preferred", nullptr, "Prefered", "tell the web server about primary photos (Prefered)"},
 };
+
+#ifdef _WIN32
+constexpr const char* kDefaultPropertiesPlace = "%APPDATA%\\kivPhotoUpload\\kivphoto.properties";
+#else
+constexpr const char* kDefaultPropertiesPlace = "~/.config/kivPhotoUpload/kivphoto.properties";
+#endif
 
 // Photos are ticked by a 16-bit index, so no photo number goes higher.
 constexpr int kLastPhotoNumber = 32767;
@@ -121,7 +128,8 @@ struct CommandLine {
     const char* settings = "Settings (each sets one property of the control)";
     properties = app.add_option("--properties", propertiesFile)
                      ->type_name("FILE")
-                     ->description("read the properties from FILE when it exists")
+                     ->description("read the properties from FILE when it exists (default: " +
+                                   std::string(kDefaultPropertiesPlace) + ")")
                      ->group(settings);
     save = app.add_flag("--save")
                ->description("write the properties to FILE (readable by you only)")
@@ -255,6 +263,7 @@ Options parseOptions(Program program, const std::vector<std::string>& arguments)
         "set KIV_FTP_PASSWORD or use --password-file FILE");
   }
   if (line.properties->count() > 0) options.propertiesFile = pathFromUtf8(line.propertiesFile);
+  else options.propertiesFile = defaultPropertiesFile();
   if (line.passwordFile->count() > 0) options.passwordFile = pathFromUtf8(line.passwordPath);
 
   // Settings apply in the order given, whichever option gave them.
@@ -276,8 +285,26 @@ Options parseOptions(Program program, const std::vector<std::string>& arguments)
       readWords(line.words, program, options);
     }
   }
-  if (options.save && !options.propertiesFile) throw UsageError("--save needs --properties FILE to save to");
+  if (options.save && !options.propertiesFile) {
+    throw UsageError("--save needs --properties FILE to save to: " + std::string(kDefaultPropertiesPlace) +
+                     " cannot be found from the environment");
+  }
   return options;
+}
+
+std::optional<std::filesystem::path> defaultPropertiesFile() {
+  std::filesystem::path base;
+#ifdef _WIN32
+  const wchar_t* appData = _wgetenv(L"APPDATA");
+  if (appData != nullptr) base = appData;
+#else
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  const char* home = std::getenv("HOME");
+  if (config != nullptr && std::filesystem::path(config).is_absolute()) base = config;
+  else if (home != nullptr && *home != '\0') base = std::filesystem::path(home) / ".config";
+#endif
+  if (!base.is_absolute()) return std::nullopt;
+  return base / "kivPhotoUpload" / "kivphoto.properties";
 }
 
 std::string helpText(Program program) {

@@ -41,6 +41,11 @@ Options parseOptions(Program program, const std::vector<std::string>& arguments)
 
 std::string helpText(Program program);
 
+// Where this user's property file is kept when no --properties names one:
+// $XDG_CONFIG_HOME (or ~/.config) on Linux, %APPDATA% on Windows, each in a
+// kivPhotoUpload folder. Nothing when the environment names no such place.
+std::optional<std::filesystem::path> defaultPropertiesFile();
+
 // "3,1,5-7" -> {1, 3, 5, 6, 7}.
 std::vector<int> parseSelection(const std::string& text);
 

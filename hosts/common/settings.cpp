@@ -4,6 +4,7 @@
 #include <control/upload.hpp>
 #include "property_file.hpp"
 #include "utf8_path.hpp"
+#include <platform/filesystem/filesystem.hpp>
 #include <platform/host/text.hpp>
 
 #include <algorithm>
@@ -144,6 +145,8 @@ void saveProperties(Upload& upload, const std::filesystem::path& file) {
     std::error_code missing;
     if (std::filesystem::exists(file, missing)) bag = FilePropertyBag::load(file);
     upload.WriteProperties(bag);
+    // The default place is a folder of its own that may not exist yet.
+    if (file.has_parent_path()) fs::CreateFolders(utf8Of(file.parent_path()));
     bag.save(file);
   } catch (const Error& error) {
     throw SettingError(error.what());

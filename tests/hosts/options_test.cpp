@@ -56,7 +56,6 @@ TEST(OptionsTest, BadCommandLinesAreRefusedWithTheReason) {
       {Program::Desktop, {"--set", "noequals"}, "NAME=VALUE"},
       {Program::Desktop, {"--primary=yes"}, "takes no value"},
       {Program::Desktop, {"/a", "/b"}, "one photo folder"},
-      {Program::Desktop, {"--save"}, "--properties"},
       {Program::Terminal, {"--password", "x"}, "KIV_FTP_PASSWORD"},
       {Program::Terminal, {"upload", "0"}, "out of range"},
       {Program::Terminal, {"upload", "3-1"}, "bad range"},

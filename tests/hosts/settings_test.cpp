@@ -86,5 +86,36 @@ TEST_F(SettingsTest, DamagedSettingsNameTheirFileLineAndProperty) {
   EXPECT_NE(failure(fromCommandLine).find("(got -5)"), std::string::npos);
 }
 
+TEST_F(SettingsTest, WithoutPropertiesTheUsersOwnFileIsReadAndSavedIntoItsNewFolder) {
+#ifdef _WIN32
+  const char* place = "APPDATA";
+#else
+  const char* place = "XDG_CONFIG_HOME";
+#endif
+  const char* before = std::getenv(place);
+  const std::string saved = before != nullptr ? before : "";
+  setVariable(place, tmp.path().string());
+  const Options first = parseOptions(Program::Terminal, {"--vehicle", "41", "--save"});
+  const std::filesystem::path file = tmp / "kivPhotoUpload" / "kivphoto.properties";
+  EXPECT_EQ(first.propertiesFile, file);
+  applySettings(upload, first);
+  saveProperties(upload, *first.propertiesFile);
+  Upload again(site);
+  applySettings(again, parseOptions(Program::Terminal, {"list"}));
+  EXPECT_EQ(again.VehicleID(), "41");
+
+  setVariable(place, "relative");
+#ifndef _WIN32
+  const std::string home = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "";
+  removeVariable("HOME");
+#endif
+  EXPECT_THROW(parseOptions(Program::Terminal, {"--save"}), UsageError);
+#ifndef _WIN32
+  if (!home.empty()) setVariable("HOME", home);
+#endif
+  if (before != nullptr) setVariable(place, saved);
+  else removeVariable(place);
+}
+
 }  // namespace
 }  // namespace kiv::hosts
