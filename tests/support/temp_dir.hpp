@@ -31,7 +31,7 @@ inline std::set<std::string> filesUnder(const std::filesystem::path& root) {
   std::set<std::string> files;
   if (!std::filesystem::exists(root)) return files;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-    if (entry.is_regular_file()) files.insert(std::filesystem::relative(entry.path(), root).string());
+    if (entry.is_regular_file()) files.insert(std::filesystem::relative(entry.path(), root).generic_string());
   }
   return files;
 }
