@@ -271,7 +271,7 @@ PictureFile::PictureFile(const std::string& path, const ComPtr<IWICImagingFactor
   // rather than as a permission problem.
   handle_ = CreateFileW(systemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (handle_ == INVALID_HANDLE_VALUE) {
+  if (handle_.get() == INVALID_HANDLE_VALUE) {
     const DWORD code = GetLastError();
     if (windowsErrorNumber(code, PathKind::File) == errc::FileNotFound)
       throw Error(errc::FileNotFound, "File not found: " + path);
@@ -280,7 +280,7 @@ PictureFile::PictureFile(const std::string& path, const ComPtr<IWICImagingFactor
     throwWindowsError(code, "Cannot read " + path, PathKind::File);
   }
   BY_HANDLE_FILE_INFORMATION information{};
-  if (GetFileType(handle_) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle_, &information) ||
+  if (GetFileType(handle_.get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle_.get(), &information) ||
       (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
     throw Error(errc::InvalidPicture, "Invalid picture: " + path + " is not a file");
   }
@@ -295,7 +295,7 @@ PictureFile::PictureFile(const std::string& path, const ComPtr<IWICImagingFactor
 
   const std::string what = "Invalid picture: " + path;
   HANDLE own = INVALID_HANDLE_VALUE;
-  if (!DuplicateHandle(GetCurrentProcess(), handle_, GetCurrentProcess(), &own, 0, FALSE, DUPLICATE_SAME_ACCESS))
+  if (!DuplicateHandle(GetCurrentProcess(), handle_.get(), GetCurrentProcess(), &own, 0, FALSE, DUPLICATE_SAME_ACCESS))
     throwWindowsError(GetLastError(), "Cannot read " + path, PathKind::File);
   ComPtr<IStream> stream;
   *stream.put() = new HandleStream(own);
@@ -327,7 +327,6 @@ PictureFile::PictureFile(const std::string& path, const ComPtr<IWICImagingFactor
 
 PictureFile::~PictureFile() {
   frame_ = ComPtr<IWICBitmapFrameDecode>();
-  if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
 }
 
 std::size_t PictureFile::readAt(std::uint64_t offset, void* buffer, std::size_t size) const {
@@ -337,7 +336,7 @@ std::size_t PictureFile::readAt(std::uint64_t offset, void* buffer, std::size_t 
     at.Offset = static_cast<DWORD>(offset + got);
     at.OffsetHigh = static_cast<DWORD>((offset + got) >> 32);
     DWORD n = 0;
-    if (!ReadFile(handle_, static_cast<char*>(buffer) + got, static_cast<DWORD>(size - got), &n, &at)) {
+    if (!ReadFile(handle_.get(), static_cast<char*>(buffer) + got, static_cast<DWORD>(size - got), &n, &at)) {
       const DWORD code = GetLastError();
       if (code == ERROR_HANDLE_EOF) break;
       throwWindowsError(code, "Cannot read " + path_, PathKind::File);

@@ -117,6 +117,26 @@ struct Pixels {
 // those of a JPEG or a bitmap (53 missing, 70 unreadable, 75 another read
 // error, 481 no picture). WIC reads it through the handle opened here, never
 // through the path again.
+// Closes a file handle when its owner goes, a constructor that throws included.
+class FileHandle {
+ public:
+  FileHandle() = default;
+  ~FileHandle() {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  FileHandle& operator=(HANDLE handle) {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    handle_ = handle;
+    return *this;
+  }
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
 class PictureFile {
  public:
   PictureFile(const std::string& path, const ComPtr<IWICImagingFactory>& factory);
@@ -143,7 +163,7 @@ class PictureFile {
 
   std::string path_;
   ComPtr<IWICImagingFactory> factory_;
-  HANDLE handle_ = INVALID_HANDLE_VALUE;
+  FileHandle handle_;
   std::uint64_t size_ = 0;
   bool jpeg_ = false;
   std::string exif_;              // the TIFF body of the APP1 Exif segment, if any

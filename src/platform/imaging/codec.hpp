@@ -1,0 +1,38 @@
+#pragma once
+
+#include <platform/host/picture.hpp>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// What each platform's picture codec gives the image editor and the display
+// pictures, whose rules are the same everywhere. Failures throw kiv::Error with
+// the numbers imaging.hpp lists.
+namespace kiv::imaging::codec {
+
+struct Size {
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+};
+
+// The largest width or height the codec writes.
+extern const std::int32_t LargestSide;
+
+// The upright size of the JPEG or bitmap picture in the file, from its header.
+Size uprightSize(const std::string& path);
+
+// The picture rendered once from the file, upright, at exactly width x height,
+// as a JPEG at quality 90 with the orientation tag reset and the other metadata
+// kept. A photo cut short fails (481) rather than being saved with its missing
+// part filled in.
+std::string renderJpeg(const std::string& path, std::int32_t width, std::int32_t height);
+
+// The picture decoded upright, reduced while decoding to fit box x box, as
+// 8-bit RGBA.
+host::Bitmap decodeToFit(const std::string& path, int box);
+
+// Replaces the file at path with bytes atomically.
+void replaceFile(const std::string& path, std::string_view bytes);
+
+}  // namespace kiv::imaging::codec

@@ -1,0 +1,66 @@
+// The picture codec over libvips.
+#include "../codec.hpp"
+
+#include "vips_support.hpp"
+
+#include <platform/filesystem/filesystem.hpp>
+#include <platform/host/error.hpp>
+
+namespace kiv::imaging::codec {
+
+const std::int32_t LargestSide = VIPS_MAX_COORD;
+
+namespace {
+
+constexpr int JpegQuality = 90;
+
+}  // namespace
+
+Size uprightSize(const std::string& path) {
+  const detail::Header header = detail::PictureFile(path).header();
+  return {header.width, header.height};
+}
+
+std::string renderJpeg(const std::string& path, std::int32_t width, std::int32_t height) {
+  const detail::Bytes jpeg = detail::vipsCall(errc::InvalidPicture, "Cannot render " + path, [&] {
+    using vips::VImage;
+    // Rendering from the file lets the JPEG decoder shrink while decoding; the
+    // rest of the way is one high-quality resample to the exact size.
+    VImage picture = detail::PictureFile(path)
+                         .thumbnail(width,
+                                    [&] {
+                                      return VImage::option()
+                                          ->set("height", height)
+                                          ->set("size", VIPS_SIZE_FORCE)
+                                          // Read from a source, the loader takes it only this way.
+                                          ->set("option_string", "fail_on=truncated");
+                                    })
+                         .copy();
+    picture.set(VIPS_META_ORIENTATION, 1);
+    return detail::jpegOf(picture, JpegQuality);
+  });
+  return std::string(jpeg.view());
+}
+
+host::Bitmap decodeToFit(const std::string& path, int box) {
+  return detail::vipsCall(errc::InvalidPicture, "Cannot decode " + path, [&] {
+    using vips::VImage;
+    VImage picture = detail::PictureFile(path).thumbnail(
+        box, [&] { return VImage::option()->set("height", box)->set("size", VIPS_SIZE_DOWN); });
+    if (picture.interpretation() != VIPS_INTERPRETATION_sRGB) picture = picture.colourspace(VIPS_INTERPRETATION_sRGB);
+    if (picture.format() != VIPS_FORMAT_UCHAR) picture = picture.cast(VIPS_FORMAT_UCHAR);
+    if (picture.bands() == 3) picture = picture.bandjoin_const({255});
+    if (picture.bands() > 4) picture = picture.extract_band(0, VImage::option()->set("n", 4));
+
+    const detail::Bytes pixels = detail::pixelsOf(picture);
+    host::Bitmap bitmap;
+    bitmap.width = picture.width();
+    bitmap.height = picture.height();
+    bitmap.rgba.assign(pixels.data(), pixels.data() + pixels.size());
+    return bitmap;
+  });
+}
+
+void replaceFile(const std::string& path, std::string_view bytes) { fs::ReplaceFileAtomically(path, bytes); }
+
+}  // namespace kiv::imaging::codec

@@ -1,0 +1,54 @@
+// The picture codec over WIC.
+#include "../codec.hpp"
+
+#include "wic_support.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace kiv::imaging::codec {
+
+// The largest side a JPEG can have.
+const std::int32_t LargestSide = 65500;
+
+namespace {
+
+constexpr float JpegQuality = 0.90f;
+
+}  // namespace
+
+Size uprightSize(const std::string& path) {
+  detail::ComApartment com;
+  const detail::PictureFile file(path, detail::createFactory());
+  return {file.header().width, file.header().height};
+}
+
+std::string renderJpeg(const std::string& path, std::int32_t width, std::int32_t height) {
+  detail::ComApartment com;
+  const detail::PictureFile file(path, detail::createFactory());
+  const detail::Pixels pixels = file.render(width, height, GUID_WICPixelFormat24bppBGR, true);
+  return file.encodeJpeg(pixels, JpegQuality);
+}
+
+host::Bitmap decodeToFit(const std::string& path, int box) {
+  detail::ComApartment com;
+  const detail::PictureFile file(path, detail::createFactory());
+  int width = file.header().width, height = file.header().height;
+  if (width > box || height > box) {
+    const double scale = std::min(static_cast<double>(box) / width, static_cast<double>(box) / height);
+    width = std::clamp(static_cast<int>(std::lround(width * scale)), 1, box);
+    height = std::clamp(static_cast<int>(std::lround(height * scale)), 1, box);
+  }
+  detail::Pixels pixels = file.render(width, height, GUID_WICPixelFormat32bppRGBA, false);
+  host::Bitmap bitmap;
+  bitmap.width = pixels.width;
+  bitmap.height = pixels.height;
+  bitmap.rgba = std::move(pixels.bytes);
+  return bitmap;
+}
+
+void replaceFile(const std::string& path, std::string_view bytes) {
+  detail::replaceFileAtomically(path, std::string(bytes));
+}
+
+}  // namespace kiv::imaging::codec
