@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cstddef>
-#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -102,11 +101,11 @@ class KIV_EXPORT FtpConnection {
   bool setCurrentDirectory(const std::string& path);
   bool createDirectory(const std::string& name);
 
-  // Stores the local file under remoteName, a relative path below the current
-  // directory: one that starts with "/" or holds an empty, "." or ".." segment
-  // is refused unsent. True only when the server confirmed the transfer and,
+  // Stores the local file (a UTF-8 path) under remoteName, a relative path
+  // below the current directory: one that starts with "/" or holds an empty,
+  // "." or ".." segment is refused unsent. True only when the server confirmed the transfer and,
   // where it answers SIZE, holds exactly as many bytes as were sent.
-  bool putFile(const std::filesystem::path& local, const std::string& remoteName);
+  bool putFile(const std::string& local, const std::string& remoteName);
 
   // True once the server answered the login with 530: every further login
   // with this account would be refused too.

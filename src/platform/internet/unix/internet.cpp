@@ -1,5 +1,7 @@
 #include <platform/internet/internet.hpp>
 
+#include "../rules.hpp"
+
 #include <curl/curl.h>
 #include <sys/stat.h>
 
@@ -20,13 +22,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::mutex timeoutsMutex;
-Timeouts timeouts;
-
-Timeouts currentTimeouts() {
-  std::lock_guard lock(timeoutsMutex);
-  return timeouts;
-}
+using detail::currentTimeouts;
+using detail::isControl;
+using detail::isPlainHost;
+using detail::isPlainRelativePath;
+using detail::safeInCommand;
 
 void initialiseCurlOnce() {
   static std::once_flag once;
@@ -64,28 +64,6 @@ class StringList {
   curl_slist* list_ = nullptr;
 };
 
-bool isControl(char c) {
-  const auto u = static_cast<unsigned char>(c);
-  return u < 0x20 || u == 0x7f;
-}
-
-// Any control character but tab would end or split an FTP command line.
-bool safeInCommand(std::string_view text) {
-  return std::none_of(text.begin(), text.end(), [](char c) { return c != '\t' && isControl(c); });
-}
-
-// A path below the current directory that the server takes as it is written:
-// no root, no empty, "." or ".." segment.
-bool isPlainRelativePath(std::string_view path) {
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t slash = path.find('/', start);
-    const std::string_view segment = path.substr(start, slash == std::string_view::npos ? slash : slash - start);
-    if (segment.empty() || segment == "." || segment == "..") return false;
-    if (slash == std::string_view::npos) return true;
-    start = slash + 1;
-  }
-}
 
 void applyTimeouts(CURL* easy, const Timeouts& limits) {
   const long connect = static_cast<long>(limits.connect.count());
@@ -138,16 +116,6 @@ size_t collectResponse(char* data, size_t size, size_t count, void* userdata) {
   return size * count;
 }
 
-// A host for an ftp:// URL: a name or address with an optional port, nothing
-// that would change the URL's meaning.
-bool isPlainHost(std::string_view host) {
-  if (host.empty()) return false;
-  return std::none_of(host.begin(), host.end(), [](char c) {
-    const auto u = static_cast<unsigned char>(c);
-    return u <= 0x20 || u == 0x7f || c == '/' || c == '\\' || c == '@' || c == '?' ||
-           c == '#' || c == '%';
-  });
-}
 
 // Escapes each segment of a remote path for the URL; curl turns it back into
 // the exact name for the FTP commands.
@@ -198,16 +166,6 @@ std::string parkingName() {
 
 }  // namespace
 
-void setTimeoutsForTesting(const Timeouts& replacement) {
-  Timeouts checked = replacement;
-  checked.connect = std::max(checked.connect, std::chrono::seconds(1));
-  checked.idle = std::max(checked.idle, std::chrono::seconds(1));
-  checked.webDeadline = std::max(checked.webDeadline, std::chrono::seconds(1));
-  checked.leastPutBytesPerSecond = std::max<std::size_t>(checked.leastPutBytesPerSecond, 1);
-  std::lock_guard lock(timeoutsMutex);
-  timeouts = checked;
-}
-
 struct Session::Web {
   EasyHandle easy;
 };
@@ -251,15 +209,6 @@ std::unique_ptr<Request> Session::openUrl(const std::string& url) {
   long status = 0;
   curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &status);
   return std::make_unique<Request>(status, std::move(sink.body));
-}
-
-Request::Request(long status, std::string body) : status_(status), body_(std::move(body)) {}
-
-std::size_t Request::read(char* buffer, std::size_t size) {
-  const std::size_t count = std::min(size, body_.size() - position_);
-  std::copy_n(body_.data() + position_, count, buffer);
-  position_ += count;
-  return count;
 }
 
 struct FtpConnection::Impl {
@@ -446,7 +395,7 @@ bool FtpConnection::createDirectory(const std::string& name) {
 
 bool FtpConnection::loginRefused() const { return impl_->refused; }
 
-bool FtpConnection::putFile(const std::filesystem::path& local, const std::string& remoteName) {
+bool FtpConnection::putFile(const std::string& local, const std::string& remoteName) {
   if (!safeInCommand(remoteName) || !isPlainRelativePath(remoteName)) return false;
   FileHandle file(std::fopen(local.c_str(), "rb"));
   if (!file) return false;

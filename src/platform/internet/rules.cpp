@@ -1,0 +1,69 @@
+#include "rules.hpp"
+
+#include <algorithm>
+#include <mutex>
+
+namespace kiv::net {
+namespace {
+
+std::mutex timeoutsMutex;
+Timeouts timeouts;
+
+}  // namespace
+
+void setTimeoutsForTesting(const Timeouts& replacement) {
+  Timeouts checked = replacement;
+  checked.connect = std::max(checked.connect, std::chrono::seconds(1));
+  checked.idle = std::max(checked.idle, std::chrono::seconds(1));
+  checked.webDeadline = std::max(checked.webDeadline, std::chrono::seconds(1));
+  checked.leastPutBytesPerSecond = std::max<std::size_t>(checked.leastPutBytesPerSecond, 1);
+  std::lock_guard lock(timeoutsMutex);
+  timeouts = checked;
+}
+
+Request::Request(long status, std::string body) : status_(status), body_(std::move(body)) {}
+
+std::size_t Request::read(char* buffer, std::size_t size) {
+  const std::size_t count = std::min(size, body_.size() - position_);
+  std::copy_n(body_.data() + position_, count, buffer);
+  position_ += count;
+  return count;
+}
+
+namespace detail {
+
+Timeouts currentTimeouts() {
+  std::lock_guard lock(timeoutsMutex);
+  return timeouts;
+}
+
+bool isControl(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return u < 0x20 || u == 0x7f;
+}
+
+bool safeInCommand(std::string_view text) {
+  return std::none_of(text.begin(), text.end(), [](char c) { return c != '\t' && isControl(c); });
+}
+
+bool isPlainRelativePath(std::string_view path) {
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t slash = path.find('/', start);
+    const std::string_view segment = path.substr(start, slash == std::string_view::npos ? slash : slash - start);
+    if (segment.empty() || segment == "." || segment == "..") return false;
+    if (slash == std::string_view::npos) return true;
+    start = slash + 1;
+  }
+}
+
+bool isPlainHost(std::string_view host) {
+  if (host.empty()) return false;
+  return std::none_of(host.begin(), host.end(), [](char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u <= 0x20 || u == 0x7f || c == '/' || c == '\\' || c == '@' || c == '?' || c == '#' || c == '%';
+  });
+}
+
+}  // namespace detail
+}  // namespace kiv::net
