@@ -425,15 +425,18 @@ kiv_status registration(bool enter) noexcept {
 }
 
 }  // namespace
+
+bool idle() noexcept { return gLiveObjects == 0 && gServerLocks == 0; }
+
 }  // namespace kiv::component
 
 extern "C" {
 
-KIV_C_EXPORT kiv_status DllRegisterServer(void) { return kiv::component::registration(true); }
+KIV_C_EXPORT kiv_status KIV_ENTRY(DllRegisterServer)(void) { return kiv::component::registration(true); }
 
-KIV_C_EXPORT kiv_status DllUnregisterServer(void) { return kiv::component::registration(false); }
+KIV_C_EXPORT kiv_status KIV_ENTRY(DllUnregisterServer)(void) { return kiv::component::registration(false); }
 
-KIV_C_EXPORT kiv_status DllGetClassObject(const char* clsid, const char* iid, void** object) {
+KIV_C_EXPORT kiv_status KIV_ENTRY(DllGetClassObject)(const char* clsid, const char* iid, void** object) {
   using kiv::text::equalsIgnoringCase;
   if (object == nullptr) return KIV_E_POINTER;
   *object = nullptr;
@@ -445,8 +448,8 @@ KIV_C_EXPORT kiv_status DllGetClassObject(const char* clsid, const char* iid, vo
   return KIV_S_OK;
 }
 
-KIV_C_EXPORT kiv_status DllCanUnloadNow(void) {
-  return kiv::component::gLiveObjects == 0 && kiv::component::gServerLocks == 0 ? KIV_S_OK : KIV_S_FALSE;
+KIV_C_EXPORT kiv_status KIV_ENTRY(DllCanUnloadNow)(void) {
+  return kiv::component::idle() ? KIV_S_OK : KIV_S_FALSE;
 }
 
 }  // extern "C"

@@ -208,21 +208,27 @@ struct kiv_class_factory {
   const kiv_class_factory_vtbl* vtbl;
 };
 
-/* The four entry points. On Windows the system's headers declare these names
- * with the component system's own types, so there a caller finds them with
- * GetProcAddress and calls them through the types below. */
-#if !defined(_WIN32)
+/* The four entry points. On Windows the library's DllRegisterServer and its
+ * kin are those of the component system (regsvr32, CoCreateInstance), so the C
+ * face's four carry the prefix kiv_ there: find them with GetProcAddress under
+ * KIV_ENTRY_PREFIX "DllRegisterServer" and so on. */
+#if defined(_WIN32)
+#define KIV_ENTRY_PREFIX "kiv_"
+#define KIV_ENTRY(name) kiv_##name
+#else
+#define KIV_ENTRY_PREFIX ""
+#define KIV_ENTRY(name) name
+#endif
 /* Enters the class in the per-user registry, replacing an earlier record. */
-KIV_C_EXPORT kiv_status DllRegisterServer(void);
+KIV_C_EXPORT kiv_status KIV_ENTRY(DllRegisterServer)(void);
 /* Removes the class's record; S_OK also when there was none. */
-KIV_C_EXPORT kiv_status DllUnregisterServer(void);
+KIV_C_EXPORT kiv_status KIV_ENTRY(DllUnregisterServer)(void);
 /* clsid must be KIV_CLSID_UPLOAD and iid KIV_IID_CLASSFACTORY (braces and case
  * as written there or in any case). *object receives a kiv_class_factory* that
  * holds one reference. */
-KIV_C_EXPORT kiv_status DllGetClassObject(const char* clsid, const char* iid, void** object);
+KIV_C_EXPORT kiv_status KIV_ENTRY(DllGetClassObject)(const char* clsid, const char* iid, void** object);
 /* KIV_S_OK when no object made by the library is alive and no lock is held. */
-KIV_C_EXPORT kiv_status DllCanUnloadNow(void);
-#endif
+KIV_C_EXPORT kiv_status KIV_ENTRY(DllCanUnloadNow)(void);
 
 typedef kiv_status (*kiv_DllRegisterServer_fn)(void);
 typedef kiv_status (*kiv_DllUnregisterServer_fn)(void);
