@@ -50,10 +50,11 @@ struct Library {
 
   Library() {
     if (handle == nullptr) return;
-    registerServer = reinterpret_cast<kiv_DllRegisterServer_fn>(entryPoint(handle, "DllRegisterServer"));
-    unregisterServer = reinterpret_cast<kiv_DllUnregisterServer_fn>(entryPoint(handle, "DllUnregisterServer"));
-    getClassObject = reinterpret_cast<kiv_DllGetClassObject_fn>(entryPoint(handle, "DllGetClassObject"));
-    canUnloadNow = reinterpret_cast<kiv_DllCanUnloadNow_fn>(entryPoint(handle, "DllCanUnloadNow"));
+    auto find = [&](const char* name) { return entryPoint(handle, (std::string(KIV_ENTRY_PREFIX) + name).c_str()); };
+    registerServer = reinterpret_cast<kiv_DllRegisterServer_fn>(find("DllRegisterServer"));
+    unregisterServer = reinterpret_cast<kiv_DllUnregisterServer_fn>(find("DllUnregisterServer"));
+    getClassObject = reinterpret_cast<kiv_DllGetClassObject_fn>(find("DllGetClassObject"));
+    canUnloadNow = reinterpret_cast<kiv_DllCanUnloadNow_fn>(find("DllCanUnloadNow"));
   }
   ~Library() {
     if (handle != nullptr) closeLibrary(handle);

@@ -1,0 +1,606 @@
+// The built DLL as a COM client meets it: the class object from
+// DllGetClassObject, late binding through IDispatch, early binding through
+// _Upload, the CloseApp event at an advised sink, persistence, and the
+// per-user registration.
+#include <control/dispatch.hpp>
+#include <control/kivphotoupload.h>
+#include <control/typelib.hpp>
+
+#include "support/dealer_servers.hpp"
+#include "support/photos.hpp"
+#include "support/temp_dir.hpp"
+
+#include "kivPhotoUpload_idl.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <objbase.h>
+#include <ocidl.h>
+#include <olectl.h>
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace kiv {
+namespace {
+
+std::wstring wide(std::string_view text) { return std::filesystem::path(std::string(text)).wstring(); }
+std::string narrow(const wchar_t* text) { return std::filesystem::path(text).string(); }
+
+void* entryPoint(HMODULE module, const char* name) { return reinterpret_cast<void*>(GetProcAddress(module, name)); }
+
+GUID guidOf(std::string_view text) {
+  GUID guid{};
+  EXPECT_EQ(CLSIDFromString(wide(text).c_str(), &guid), S_OK) << text;
+  return guid;
+}
+
+template <typename T>
+struct Ptr {
+  T* p = nullptr;
+  Ptr() = default;
+  Ptr(const Ptr&) = delete;
+  Ptr& operator=(const Ptr&) = delete;
+  ~Ptr() { reset(); }
+  void reset() {
+    if (p != nullptr) p->Release();
+    p = nullptr;
+  }
+  T** out() {
+    reset();
+    return &p;
+  }
+  void** outVoid() { return reinterpret_cast<void**>(out()); }
+  T* operator->() const { return p; }
+  explicit operator bool() const { return p != nullptr; }
+};
+
+struct Value {
+  VARIANT v;
+  Value() { VariantInit(&v); }
+  explicit Value(const wchar_t* text) : Value() {
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocString(text);
+  }
+  explicit Value(int number) : Value() {
+    v.vt = VT_I4;
+    v.lVal = number;
+  }
+  ~Value() { VariantClear(&v); }
+  Value(const Value&) = delete;
+  Value& operator=(const Value&) = delete;
+  std::string text() {
+    VARIANT copy;
+    VariantInit(&copy);
+    if (FAILED(VariantChangeType(&copy, &v, VARIANT_ALPHABOOL, VT_BSTR))) return "(type " + std::to_string(v.vt) + ")";
+    std::string result = narrow(copy.bstrVal);
+    VariantClear(&copy);
+    return result;
+  }
+};
+
+// An outside sink for __Upload that counts CloseApp and may act on it.
+class Sink final : public IDispatch {
+ public:
+  int closeApps = 0;
+  int otherEvents = 0;
+  std::function<void()> onCloseApp;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    if (IsEqualIID(iid, __uuidof(IUnknown)) || IsEqualIID(iid, __uuidof(IDispatch)) ||
+        IsEqualIID(iid, __uuidof(__Upload))) {
+      *object = static_cast<IDispatch*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+  ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+    *count = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
+                                   UINT*) override {
+    if (id == KIV_DISPID_CLOSEAPP && flags == DISPATCH_METHOD && params != nullptr && params->cArgs == 0) {
+      ++closeApps;
+      if (onCloseApp) onCloseApp();
+    } else {
+      ++otherEvents;
+    }
+    return S_OK;
+  }
+  ULONG refs = 0;  // lives on the stack: counted, never deleted
+};
+
+// A container's property bag in memory.
+class Bag final : public IPropertyBag {
+ public:
+  std::map<std::wstring, std::wstring> values;
+  std::vector<std::wstring> order;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    if (IsEqualIID(iid, __uuidof(IUnknown)) || IsEqualIID(iid, __uuidof(IPropertyBag))) {
+      *object = static_cast<IPropertyBag*>(this);
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE Read(LPCOLESTR name, VARIANT* value, IErrorLog*) override {
+    auto found = values.find(name);
+    if (found == values.end()) return E_INVALIDARG;
+    VariantClear(value);
+    value->vt = VT_BSTR;
+    value->bstrVal = SysAllocString(found->second.c_str());
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Write(LPCOLESTR name, VARIANT* value) override {
+    VARIANT text;
+    VariantInit(&text);
+    if (FAILED(VariantChangeType(&text, value, 0, VT_BSTR))) return E_FAIL;
+    values[name] = text.bstrVal;
+    order.emplace_back(name);
+    VariantClear(&text);
+    return S_OK;
+  }
+};
+
+struct ComServerTest : ::testing::Test {
+  HMODULE module = nullptr;
+  LPFNGETCLASSOBJECT getClassObject = nullptr;
+  Ptr<IClassFactory> factory;
+
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    module = LoadLibraryW(wide(KIV_LIBRARY_PATH).c_str());
+    ASSERT_NE(module, nullptr) << KIV_LIBRARY_PATH;
+    getClassObject = reinterpret_cast<LPFNGETCLASSOBJECT>(entryPoint(module, "DllGetClassObject"));
+    ASSERT_NE(getClassObject, nullptr);
+    ASSERT_EQ(getClassObject(guidOf(typelib::kClassId), __uuidof(IClassFactory), factory.outVoid()), S_OK);
+  }
+  void TearDown() override {
+    factory.reset();
+    if (module != nullptr) FreeLibrary(module);
+    CoUninitialize();
+  }
+
+  HRESULT canUnloadNow() {
+    auto entry = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(entryPoint(module, "DllCanUnloadNow"));
+    return entry();
+  }
+
+  void create(Ptr<IDispatch>& control) {
+    ASSERT_EQ(factory->CreateInstance(nullptr, __uuidof(IDispatch), control.outVoid()), S_OK);
+  }
+
+  static DISPID idOf(IDispatch* control, const wchar_t* name) {
+    DISPID id = DISPID_UNKNOWN;
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+    EXPECT_EQ(control->GetIDsOfNames(GUID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), S_OK) << narrow(name);
+    return id;
+  }
+
+  static HRESULT put(IDispatch* control, const wchar_t* name, VARIANT value, EXCEPINFO* exception = nullptr) {
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS params{&value, &named, 1, 1};
+    EXCEPINFO ignored{};
+    const HRESULT hr = control->Invoke(idOf(control, name), GUID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT,
+                                       &params, nullptr, exception != nullptr ? exception : &ignored, nullptr);
+    if (exception == nullptr) {
+      SysFreeString(ignored.bstrSource);
+      SysFreeString(ignored.bstrDescription);
+    }
+    return hr;
+  }
+  static void let(IDispatch* control, const wchar_t* name, const wchar_t* text) {
+    Value value(text);
+    EXPECT_EQ(put(control, name, value.v), S_OK) << narrow(name);
+  }
+  static std::string get(IDispatch* control, const wchar_t* name) {
+    Value result;
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    EXPECT_EQ(control->Invoke(idOf(control, name), GUID_NULL, LOCALE_USER_DEFAULT,
+                              DISPATCH_PROPERTYGET | DISPATCH_METHOD, &none, &result.v, nullptr, nullptr),
+              S_OK)
+        << narrow(name);
+    return result.text();
+  }
+  static std::map<std::string, std::string> persisted(IDispatch* control) {
+    std::map<std::string, std::string> values;
+    for (std::string_view name : dispatch::persistedPropertyNames())
+      values[std::string(name)] = get(control, wide(name).c_str());
+    return values;
+  }
+};
+
+TEST_F(ComServerTest, TheTypeLibraryDescribesTheMembersOfTheTable) {
+  Ptr<IDispatch> control;
+  create(control);
+  Ptr<ITypeInfo> info;
+  ASSERT_EQ(control->GetTypeInfo(0, LOCALE_USER_DEFAULT, info.out()), S_OK);
+  Ptr<ITypeLib> library;
+  UINT index = 0;
+  ASSERT_EQ(info->GetContainingTypeLib(library.out(), &index), S_OK);
+  TLIBATTR* libraryAttributes = nullptr;
+  ASSERT_EQ(library->GetLibAttr(&libraryAttributes), S_OK);
+  EXPECT_TRUE(IsEqualGUID(libraryAttributes->guid, guidOf(typelib::kLibraryId)));
+  EXPECT_EQ(libraryAttributes->lcid, typelib::kLocale);
+  EXPECT_EQ(libraryAttributes->wMajorVerNum, typelib::kVersionMajor);
+  EXPECT_EQ(libraryAttributes->wMinorVerNum, typelib::kVersionMinor);
+  library->ReleaseTLibAttr(libraryAttributes);
+  BSTR libraryName = nullptr;
+  ASSERT_EQ(library->GetDocumentation(-1, &libraryName, nullptr, nullptr, nullptr), S_OK);
+  EXPECT_EQ(narrow(libraryName), typelib::kName);
+  SysFreeString(libraryName);
+
+  TYPEATTR* attributes = nullptr;
+  ASSERT_EQ(info->GetTypeAttr(&attributes), S_OK);
+  EXPECT_TRUE(IsEqualGUID(attributes->guid, guidOf(typelib::kInterfaceId)));
+  EXPECT_TRUE(attributes->wTypeFlags & TYPEFLAG_FDUAL);
+  EXPECT_TRUE(attributes->wTypeFlags & TYPEFLAG_FHIDDEN);
+  EXPECT_TRUE(attributes->wTypeFlags & TYPEFLAG_FNONEXTENSIBLE);
+  info->ReleaseTypeAttr(attributes);
+
+  for (const dispatch::Member& m : dispatch::members()) {
+    SCOPED_TRACE(std::string(m.name));
+    const std::wstring name = wide(m.name);
+    LPOLESTR names[] = {const_cast<LPOLESTR>(name.c_str())};
+    MEMBERID id = MEMBERID_NIL;
+    ASSERT_EQ(info->GetIDsOfNames(names, 1, &id), S_OK);
+    EXPECT_EQ(id, m.id);
+    EXPECT_EQ(idOf(control.p, name.c_str()), m.id);
+    if (m.parameterCount > 0) {
+      BSTR found[3] = {};
+      UINT count = 0;
+      ASSERT_EQ(info->GetNames(id, found, 3, &count), S_OK);
+      ASSERT_GE(count, 2u);
+      EXPECT_EQ(narrow(found[1]), m.parameterName);
+      for (UINT i = 0; i < count; ++i) SysFreeString(found[i]);
+    }
+  }
+
+  Ptr<IProvideClassInfo2> classInfo;
+  ASSERT_EQ(control->QueryInterface(__uuidof(IProvideClassInfo2), classInfo.outVoid()), S_OK);
+  Ptr<ITypeInfo> coclass;
+  ASSERT_EQ(classInfo->GetClassInfo(coclass.out()), S_OK);
+  ASSERT_EQ(coclass->GetTypeAttr(&attributes), S_OK);
+  EXPECT_TRUE(IsEqualGUID(attributes->guid, guidOf(typelib::kClassId)));
+  EXPECT_TRUE(attributes->wTypeFlags & TYPEFLAG_FCONTROL);
+  EXPECT_EQ(attributes->cImplTypes, 2);
+  coclass->ReleaseTypeAttr(attributes);
+  INT flags = 0;
+  ASSERT_EQ(coclass->GetImplTypeFlags(1, &flags), S_OK);
+  EXPECT_EQ(flags, IMPLTYPEFLAG_FDEFAULT | IMPLTYPEFLAG_FSOURCE);
+  GUID source{};
+  ASSERT_EQ(classInfo->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source), S_OK);
+  EXPECT_TRUE(IsEqualGUID(source, guidOf(typelib::kEventInterfaceId)));
+}
+
+TEST_F(ComServerTest, CloseAppReachesTheAdvisedSinkOnce) {
+  test::DealerServers servers;
+  servers.reset();
+  test::TempDir photos;
+  test::writeJpeg(photos / "a.jpg", 400, 300);
+  test::writeJpeg(photos / "b.jpg", 400, 300);
+
+  Ptr<IDispatch> control;
+  create(control);
+  Ptr<IProvideClassInfo2> classInfo;
+  ASSERT_EQ(control->QueryInterface(__uuidof(IProvideClassInfo2), classInfo.outVoid()), S_OK);
+  GUID source{};
+  ASSERT_EQ(classInfo->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source), S_OK);
+  Ptr<IConnectionPointContainer> container;
+  ASSERT_EQ(control->QueryInterface(__uuidof(IConnectionPointContainer), container.outVoid()), S_OK);
+  Ptr<IConnectionPoint> point;
+  ASSERT_EQ(container->FindConnectionPoint(source, point.out()), S_OK);
+  Sink sink;
+  DWORD cookie = 0;
+  ASSERT_EQ(point->Advise(&sink, &cookie), S_OK);
+
+  let(control.p, L"KIVWEB", wide(servers.webBase()).c_str());
+  let(control.p, L"KIVFTP", wide(servers.ftpHost()).c_str());
+  let(control.p, L"KIVUser", wide(servers.user()).c_str());
+  let(control.p, L"KIVPassword", wide(servers.password()).c_str());
+  let(control.p, L"VehicleID", L"5");
+  let(control.p, L"CompanyID", L"9");
+  let(control.p, L"KIVType", L"EXPRESSPHOTOS");
+  let(control.p, L"FullPath", photos.path().wstring().c_str());
+
+  DISPPARAMS none{nullptr, nullptr, 0, 0};
+  EXPECT_EQ(control->Invoke(idOf(control.p, L"kivGetFiles"), GUID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none,
+                            nullptr, nullptr, nullptr),
+            S_OK);
+  EXPECT_EQ(sink.closeApps, 1);
+  EXPECT_EQ(sink.otherEvents, 0);
+  EXPECT_EQ(test::filesUnder(servers.ftpRoot()), (std::set<std::string>{"9/V5_P1.jpg", "9/V5_P2.jpg"}));
+
+  EXPECT_EQ(point->Unadvise(cookie), S_OK);
+  EXPECT_EQ(point->Unadvise(cookie), CONNECT_E_NOCONNECTION);
+  EXPECT_EQ(sink.refs, 0u);
+}
+
+TEST_F(ComServerTest, ASinkMayReleaseTheControlFromInsideCloseApp) {
+  test::DealerServers servers;
+  servers.reset();
+  test::TempDir photos;
+  test::writeJpeg(photos / "a.jpg", 40, 30);
+  Ptr<IDispatch> control;
+  create(control);
+  let(control.p, L"KIVWEB", wide(servers.webBase()).c_str());
+  let(control.p, L"KIVFTP", wide(servers.ftpHost()).c_str());
+  let(control.p, L"KIVUser", wide(servers.user()).c_str());
+  let(control.p, L"KIVPassword", wide(servers.password()).c_str());
+  let(control.p, L"KIVType", L"ExpressPhotos");
+  let(control.p, L"FullPath", photos.path().wstring().c_str());
+
+  Ptr<IConnectionPointContainer> container;
+  ASSERT_EQ(control->QueryInterface(__uuidof(IConnectionPointContainer), container.outVoid()), S_OK);
+  Ptr<IConnectionPoint> point;
+  ASSERT_EQ(container->FindConnectionPoint(__uuidof(__Upload), point.out()), S_OK);
+  container.reset();
+  Sink sink;
+  DWORD cookie = 0;
+  ASSERT_EQ(point->Advise(&sink, &cookie), S_OK);
+  // The point holds the control too; the sink lets both go in the event.
+  IConnectionPoint* held = point.p;
+  point.p = nullptr;
+  sink.onCloseApp = [&] {
+    held->Unadvise(cookie);
+    held->Release();
+    control.reset();
+  };
+  IDispatch* raw = control.p;
+  DISPPARAMS none{nullptr, nullptr, 0, 0};
+  EXPECT_EQ(raw->Invoke(idOf(raw, L"kivGetFiles"), GUID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, nullptr,
+                        nullptr, nullptr),
+            S_OK);
+  EXPECT_EQ(sink.closeApps, 1);
+  EXPECT_FALSE(control);
+  EXPECT_EQ(sink.refs, 0u);
+  factory.reset();
+  EXPECT_EQ(canUnloadNow(), S_OK);
+}
+
+TEST_F(ComServerTest, PropertyBagRoundTrip) {
+  Ptr<IDispatch> first;
+  create(first);
+  Ptr<IPersistPropertyBag> persist;
+  ASSERT_EQ(first->QueryInterface(__uuidof(IPersistPropertyBag), persist.outVoid()), S_OK);
+  ASSERT_EQ(persist->InitNew(), S_OK);
+  EXPECT_EQ(get(first.p, L"IMAGEWIDTH"), "170");
+  EXPECT_EQ(get(first.p, L"KIVType"), "DIGITAL");
+  let(first.p, L"VehicleID", L"4711");
+  let(first.p, L"KIVType", L"EXPRESSPHOTOS");
+  let(first.p, L"IMAGEWIDTH", L"640");
+  let(first.p, L"VIN", L"WVWZZZ1JZXW000001");
+  let(first.p, L"FullPath", L"C:\\Dock\\Fotos");
+  Bag bag;
+  ASSERT_EQ(persist->Save(&bag, TRUE, TRUE), S_OK);
+  std::vector<std::wstring> expected;
+  for (std::string_view name : dispatch::persistedPropertyNames()) expected.push_back(wide(name));
+  EXPECT_EQ(bag.order, expected);
+
+  Ptr<IDispatch> second;
+  create(second);
+  Ptr<IPersistPropertyBag> reload;
+  ASSERT_EQ(second->QueryInterface(__uuidof(IPersistPropertyBag), reload.outVoid()), S_OK);
+  ASSERT_EQ(reload->Load(&bag, nullptr), S_OK);
+  EXPECT_EQ(persisted(second.p), persisted(first.p));
+  EXPECT_EQ(get(second.p, L"VehicleID"), "4711");
+
+  // Keys missing from the bag take their defaults; a bad one names itself.
+  Bag partial;
+  partial.values[L"IMAGEHEIGHT"] = L"tall";
+  Ptr<IDispatch> third;
+  create(third);
+  ASSERT_EQ(third->QueryInterface(__uuidof(IPersistPropertyBag), reload.outVoid()), S_OK);
+  EXPECT_EQ(reload->Load(&partial, nullptr), static_cast<HRESULT>(KIV_CONTROL_ERROR(13)));
+  EXPECT_EQ(get(third.p, L"KIVUser"), "vorpelk");
+}
+
+TEST_F(ComServerTest, StreamRoundTrip) {
+  Ptr<IDispatch> first;
+  create(first);
+  Ptr<IPersistStreamInit> persist;
+  ASSERT_EQ(first->QueryInterface(__uuidof(IPersistStreamInit), persist.outVoid()), S_OK);
+  ASSERT_EQ(persist->InitNew(), S_OK);
+  EXPECT_EQ(persist->IsDirty(), S_FALSE);
+  let(first.p, L"KIVPassword", L"geheim");
+  let(first.p, L"IMAGEHEIGHT", L"480");
+  let(first.p, L"CompanyID", L"77");
+  EXPECT_EQ(persist->IsDirty(), S_OK);
+  CLSID clsid{};
+  ASSERT_EQ(persist->GetClassID(&clsid), S_OK);
+  EXPECT_TRUE(IsEqualCLSID(clsid, guidOf(typelib::kClassId)));
+
+  Ptr<IStream> stream;
+  ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, stream.out()), S_OK);
+  ULARGE_INTEGER size{};
+  ASSERT_EQ(persist->GetSizeMax(&size), S_OK);
+  ASSERT_EQ(persist->Save(stream.p, TRUE), S_OK);
+  EXPECT_EQ(persist->IsDirty(), S_FALSE);
+  STATSTG stat{};
+  ASSERT_EQ(stream->Stat(&stat, STATFLAG_NONAME), S_OK);
+  EXPECT_EQ(stat.cbSize.QuadPart, size.QuadPart);
+  LARGE_INTEGER start{};
+  ASSERT_EQ(stream->Seek(start, STREAM_SEEK_SET, nullptr), S_OK);
+
+  Ptr<IDispatch> second;
+  create(second);
+  Ptr<IPersistStreamInit> reload;
+  ASSERT_EQ(second->QueryInterface(__uuidof(IPersistStreamInit), reload.outVoid()), S_OK);
+  ASSERT_EQ(reload->Load(stream.p), S_OK);
+  EXPECT_EQ(persisted(second.p), persisted(first.p));
+  EXPECT_EQ(get(second.p, L"KIVPassword"), "geheim");
+
+  Ptr<IStream> garbage;
+  ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, garbage.out()), S_OK);
+  ULONG written = 0;
+  garbage->Write("not a control", 13, &written);
+  garbage->Seek(start, STREAM_SEEK_SET, nullptr);
+  EXPECT_EQ(reload->Load(garbage.p), static_cast<HRESULT>(KIV_CONTROL_ERROR(13)));
+}
+
+TEST_F(ComServerTest, ErrorsArriveAsExceptionsWithTheClassicNumbers) {
+  Ptr<IDispatch> control;
+  create(control);
+  Value tooWide(40000);
+  EXCEPINFO exception{};
+  EXPECT_EQ(put(control.p, L"IMAGEWIDTH", tooWide.v, &exception), DISP_E_EXCEPTION);
+  EXPECT_EQ(static_cast<std::uint32_t>(exception.scode), KIV_CONTROL_ERROR(6));
+  ASSERT_NE(exception.bstrDescription, nullptr);
+  EXPECT_NE(narrow(exception.bstrDescription).find("IMAGEWIDTH"), std::string::npos);
+  EXPECT_NE(narrow(exception.bstrDescription).find("40000"), std::string::npos);
+  SysFreeString(exception.bstrSource);
+  SysFreeString(exception.bstrDescription);
+
+  Value notANumber(L"abc");
+  exception = EXCEPINFO{};
+  EXPECT_EQ(put(control.p, L"VehicleID", notANumber.v, &exception), DISP_E_EXCEPTION);
+  EXPECT_EQ(static_cast<std::uint32_t>(exception.scode), KIV_CONTROL_ERROR(13));
+  SysFreeString(exception.bstrSource);
+  SysFreeString(exception.bstrDescription);
+
+  // Calls the table refuses keep their own codes.
+  DISPPARAMS none{nullptr, nullptr, 0, 0};
+  EXPECT_EQ(control->Invoke(99, GUID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr),
+            DISP_E_MEMBERNOTFOUND);
+  Value text(L"x");
+  EXPECT_EQ(put(control.p, L"kivGetFiles", text.v), DISP_E_MEMBERNOTFOUND);
+  DISPID unknown = 0;
+  LPOLESTR names[] = {const_cast<LPOLESTR>(L"NoSuchThing")};
+  EXPECT_EQ(control->GetIDsOfNames(GUID_NULL, names, 1, 0, &unknown), DISP_E_UNKNOWNNAME);
+
+  // Early binding reports through the status and the thread's error information.
+  Ptr<_Upload> upload;
+  ASSERT_EQ(control->QueryInterface(__uuidof(_Upload), upload.outVoid()), S_OK);
+  BSTR big = SysAllocString(L"40000");
+  EXPECT_EQ(static_cast<std::uint32_t>(upload->put_UserID(big)), KIV_CONTROL_ERROR(6));
+  SysFreeString(big);
+  Ptr<IErrorInfo> info;
+  ASSERT_EQ(GetErrorInfo(0, info.out()), S_OK);
+  BSTR description = nullptr;
+  info->GetDescription(&description);
+  EXPECT_NE(narrow(description).find("UserID"), std::string::npos);
+  SysFreeString(description);
+}
+
+TEST_F(ComServerTest, EarlyBindingReachesTheSameMembers) {
+  Ptr<IDispatch> control;
+  create(control);
+  Ptr<_Upload> upload;
+  ASSERT_EQ(control->QueryInterface(__uuidof(_Upload), upload.outVoid()), S_OK);
+  EXPECT_EQ(upload->put_IMAGEHEIGHT(300), S_OK);
+  short height = 0;
+  EXPECT_EQ(upload->get_IMAGEHEIGHT(&height), S_OK);
+  EXPECT_EQ(height, 300);
+  EXPECT_EQ(upload->put_Primary(VARIANT_TRUE), S_OK);
+  EXPECT_EQ(get(control.p, L"Primary"), "True");
+  BSTR vin = SysAllocString(L"VIN-\u00e9");
+  EXPECT_EQ(upload->put_VIN(vin), S_OK);
+  SysFreeString(vin);
+  BSTR back = nullptr;
+  EXPECT_EQ(upload->get_VIN(&back), S_OK);
+  EXPECT_EQ(std::wstring(back), L"VIN-\u00e9");
+  SysFreeString(back);
+  IDispatch* fileSystem = nullptr;
+  EXPECT_EQ(upload->get_oFs(&fileSystem), S_OK);
+  ASSERT_NE(fileSystem, nullptr);  // made by Initialize
+  fileSystem->Release();
+  EXPECT_EQ(upload->putref_oFs(nullptr), S_OK);
+  EXPECT_EQ(upload->get_oFs(&fileSystem), S_OK);
+  EXPECT_EQ(fileSystem, nullptr);
+
+  test::TempDir dock;
+  test::writeJpeg(dock / "big.jpg", 800, 600);
+  EXPECT_EQ(upload->put_IMAGEWIDTH(200), S_OK);
+  EXPECT_EQ(upload->put_IMAGEHEIGHT(150), S_OK);
+  BSTR file = SysAllocString((dock / "big.jpg").wstring().c_str());
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  EXPECT_EQ(upload->kivResizeImages(&file, &ok), S_OK);
+  EXPECT_EQ(ok, VARIANT_TRUE);
+  SysFreeString(file);
+  EXPECT_EQ(test::pictureSize(dock / "big.jpg"), (std::pair{200, 150}));
+}
+
+TEST_F(ComServerTest, TheLibraryUnloadsOnlyWhenNothingIsAlive) {
+  {
+    Ptr<IDispatch> control;
+    create(control);
+    EXPECT_EQ(canUnloadNow(), S_FALSE);
+  }
+  EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+  factory.reset();
+  EXPECT_EQ(canUnloadNow(), S_FALSE);
+  ASSERT_EQ(getClassObject(guidOf(typelib::kClassId), __uuidof(IClassFactory), factory.outVoid()), S_OK);
+  EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+  factory.reset();
+  EXPECT_EQ(canUnloadNow(), S_OK);
+  EXPECT_EQ(getClassObject(guidOf(typelib::kInterfaceId), __uuidof(IClassFactory), factory.outVoid()),
+            CLASS_E_CLASSNOTAVAILABLE);
+}
+
+// What registration writes under HKEY_CURRENT_USER\Software\Classes.
+std::wstring defaultValue(const std::wstring& key, const wchar_t* name = nullptr) {
+  wchar_t data[1024] = {};
+  DWORD bytes = sizeof data;
+  const std::wstring path = L"Software\\Classes\\" + key;
+  if (RegGetValueW(HKEY_CURRENT_USER, path.c_str(), name, RRF_RT_REG_SZ, nullptr, data, &bytes) != ERROR_SUCCESS)
+    return L"<missing>";
+  return data;
+}
+
+bool exists(const std::wstring& key) {
+  HKEY handle = nullptr;
+  const std::wstring path = L"Software\\Classes\\" + key;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
+  RegCloseKey(handle);
+  return true;
+}
+
+TEST_F(ComServerTest, RegistersForTheUserAndLeavesNothingBehind) {
+  auto entry = [&](const char* name) {
+    return reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(entryPoint(module, name));
+  };
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(module, path, MAX_PATH);
+  const std::wstring clsid = L"CLSID\\" + wide(typelib::kClassId);
+  const std::wstring libId = wide(typelib::kLibraryId);
+  const std::wstring progId = wide(typelib::kProgId);
+
+  ASSERT_EQ(entry("DllRegisterServer")(), S_OK);
+  EXPECT_EQ(defaultValue(clsid), L"Upload");
+  EXPECT_EQ(defaultValue(clsid + L"\\InprocServer32"), path);
+  EXPECT_EQ(defaultValue(clsid + L"\\InprocServer32", L"ThreadingModel"), L"Apartment");
+  EXPECT_EQ(defaultValue(clsid + L"\\ProgID"), progId);
+  EXPECT_EQ(defaultValue(clsid + L"\\TypeLib"), libId);
+  EXPECT_TRUE(exists(clsid + L"\\Control"));
+  EXPECT_TRUE(exists(clsid + L"\\Insertable"));
+  EXPECT_EQ(defaultValue(progId + L"\\CLSID"), wide(typelib::kClassId));
+  EXPECT_EQ(defaultValue(L"TypeLib\\" + libId + L"\\1.0"), L"KIVPhotoUpload");
+  EXPECT_EQ(defaultValue(L"TypeLib\\" + libId + L"\\1.0\\0\\win64"), path);
+  EXPECT_EQ(defaultValue(L"TypeLib\\" + libId + L"\\1.0\\FLAGS"), L"0");
+  EXPECT_EQ(defaultValue(L"Interface\\" + wide(typelib::kInterfaceId) + L"\\TypeLib"), libId);
+  // Registering twice is no error.
+  EXPECT_EQ(entry("DllRegisterServer")(), S_OK);
+
+  ASSERT_EQ(entry("DllUnregisterServer")(), S_OK);
+  for (const std::wstring& key : {clsid, progId, L"TypeLib\\" + libId, L"Interface\\" + wide(typelib::kInterfaceId),
+                                  L"Interface\\" + wide(typelib::kEventInterfaceId)})
+    EXPECT_FALSE(exists(key)) << narrow(key.c_str());
+  EXPECT_EQ(entry("DllUnregisterServer")(), S_OK);
+}
+
+}  // namespace
+}  // namespace kiv
