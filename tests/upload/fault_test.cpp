@@ -3,6 +3,7 @@
 // no photo is deleted unless the server holds it.
 #include "support/control_fixture.hpp"
 #include "support/photos.hpp"
+#include "support/proxy_environment.hpp"
 
 #include <platform/internet/internet.hpp>
 
@@ -10,7 +11,6 @@
 
 #ifdef _WIN32
 #include <windows.h>
-#include <wininet.h>
 #else
 #include <sys/stat.h>
 #endif
@@ -33,60 +33,6 @@ std::string utf8(const std::filesystem::path& path) {
   return std::string(text.begin(), text.end());
 }
 
-#ifdef _WIN32
-// Windows programs take their FTP proxy from the system's Internet settings,
-// not from ftp_proxy: sets the stand-in proxy there for FTP alone, loopback
-// included, and puts the settings back afterwards.
-class FtpProxySetting {
- public:
-  explicit FtpProxySetting(const std::string& proxyUrl) {
-    RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", 0,
-                    nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key_, nullptr);
-    for (Saved& value : saved_) {
-      DWORD size = sizeof value.data;
-      value.existed = RegQueryValueExA(key_, value.name, nullptr, &value.type, value.data, &size) == ERROR_SUCCESS;
-      value.size = size;
-    }
-    const DWORD enable = 1;
-    RegSetValueExA(key_, "ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&enable), sizeof enable);
-    setString("ProxyServer", "ftp=" + proxyUrl.substr(proxyUrl.find("//") + 2));
-    setString("ProxyOverride", "<-loopback>");
-    announce();
-  }
-  ~FtpProxySetting() {
-    for (const Saved& value : saved_) {
-      if (value.existed) {
-        RegSetValueExA(key_, value.name, 0, value.type, value.data, value.size);
-      } else {
-        RegDeleteValueA(key_, value.name);
-      }
-    }
-    RegCloseKey(key_);
-    announce();
-  }
-  FtpProxySetting(const FtpProxySetting&) = delete;
-  FtpProxySetting& operator=(const FtpProxySetting&) = delete;
-
- private:
-  struct Saved {
-    const char* name;
-    bool existed = false;
-    DWORD type = 0;
-    DWORD size = 0;
-    BYTE data[1024] = {};
-  };
-  void setString(const char* name, const std::string& text) {
-    const auto size = static_cast<DWORD>(text.size() + 1);
-    RegSetValueExA(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), size);
-  }
-  static void announce() {
-    InternetSetOptionA(nullptr, INTERNET_OPTION_SETTINGS_CHANGED, nullptr, 0);
-    InternetSetOptionA(nullptr, INTERNET_OPTION_REFRESH, nullptr, 0);
-  }
-  HKEY key_ = nullptr;
-  Saved saved_[3] = {{"ProxyEnable"}, {"ProxyServer"}, {"ProxyOverride"}};
-};
-#endif
 
 struct Fault {
   const char* name;
@@ -386,16 +332,9 @@ TEST_F(LocalFaultTest, OneRunOfAFolderAtATime) {
 TEST_F(LocalFaultTest, AnHttpProxyNeverSeesTheFtpTraffic) {
   for (const char* name : {"a.jpg", "b.jpg"}) test::writeJpeg(f.dock / name, 64, 48);
   {
-#ifdef _WIN32
-    const FtpProxySetting proxy(servers.proxyUrl());
-#else
-    setenv("ftp_proxy", servers.proxyUrl().c_str(), 1);
-#endif
+    const test::ProxyEnvironment proxy({"ftp_proxy"}, servers.proxyUrl());
     u.Show();
     u.imgUploadAll_Click();
-#ifndef _WIN32
-    unsetenv("ftp_proxy");
-#endif
   }
   EXPECT_TRUE(f.site.messages.empty());
   EXPECT_TRUE(filesUnder(f.dock.path()).empty());

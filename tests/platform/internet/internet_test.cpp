@@ -1,6 +1,7 @@
 #include <platform/internet/internet.hpp>
 
 #include "support/dealer_servers.hpp"
+#include "support/proxy_environment.hpp"
 #include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
@@ -27,6 +28,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::DealerServers;
+using test::ProxyEnvironment;
 using test::readFile;
 using test::TempDir;
 using test::writeFile;
@@ -111,87 +113,6 @@ std::string binaryContent(std::size_t size) {
   return content;
 }
 
-#ifdef _WIN32
-// Windows programs take their proxy from the system's Internet settings, not
-// from the environment: the named variables say which protocols the stand-in
-// proxy is set for there, loopback included (Windows bypasses it unless told
-// "<-loopback>"). The settings are put back afterwards.
-class ProxyEnvironment {
- public:
-  ProxyEnvironment(std::initializer_list<const char*> names, const std::string& proxy) {
-    RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", 0,
-                    nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &key_, nullptr);
-    for (Saved& value : saved_) {
-      DWORD size = sizeof value.data;
-      value.existed = RegQueryValueExA(key_, value.name, nullptr, &value.type, value.data, &size) == ERROR_SUCCESS;
-      value.size = size;
-    }
-    const std::string server = proxy.substr(proxy.find("//") + 2);
-    std::string servers;
-    for (const std::string name : names) {
-      if (name == "all_proxy" || name == "ALL_PROXY") {
-        servers = server;
-        break;
-      }
-      if (!servers.empty()) servers += ';';
-      servers.append(name, 0, name.find('_'));
-      servers += '=';
-      servers += server;
-    }
-    const DWORD enable = 1;
-    RegSetValueExA(key_, "ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&enable), sizeof enable);
-    setString("ProxyServer", servers);
-    setString("ProxyOverride", "<-loopback>");
-    announce();
-  }
-  ~ProxyEnvironment() {
-    for (const Saved& value : saved_) {
-      if (value.existed) {
-        RegSetValueExA(key_, value.name, 0, value.type, value.data, value.size);
-      } else {
-        RegDeleteValueA(key_, value.name);
-      }
-    }
-    RegCloseKey(key_);
-    announce();
-  }
-
- private:
-  struct Saved {
-    const char* name;
-    bool existed = false;
-    DWORD type = 0;
-    DWORD size = 0;
-    BYTE data[1024] = {};
-  };
-  void setString(const char* name, const std::string& text) {
-    const auto size = static_cast<DWORD>(text.size() + 1);
-    RegSetValueExA(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), size);
-  }
-  static void announce() {
-    InternetSetOptionA(nullptr, INTERNET_OPTION_SETTINGS_CHANGED, nullptr, 0);
-    InternetSetOptionA(nullptr, INTERNET_OPTION_REFRESH, nullptr, 0);
-  }
-  HKEY key_ = nullptr;
-  Saved saved_[3] = {{"ProxyEnable"}, {"ProxyServer"}, {"ProxyOverride"}};
-};
-#else
-// Points the proxy variables at the stand-in proxy for one test.
-class ProxyEnvironment {
- public:
-  ProxyEnvironment(std::initializer_list<const char*> names, const std::string& proxy) : names_(names) {
-    for (const char* name : names_) setenv(name, proxy.c_str(), 1);
-    unsetenv("no_proxy");
-    unsetenv("NO_PROXY");
-  }
-  ~ProxyEnvironment() {
-    for (const char* name : names_) unsetenv(name);
-  }
-
- private:
-  std::vector<const char*> names_;
-};
-#endif
 
 class InternetTest : public ::testing::Test {
  protected:
