@@ -83,6 +83,10 @@ std::vector<Key> registration(const std::wstring& module) {
       {clsid + L"\\Version", {{L"", version}}},
       {clsid + L"\\Control", {}},
       {clsid + L"\\Insertable", {}},
+      // OLEMISC_RECOMPOSEONRESIZE | CANTLINKINSIDE | INSIDEOUT | ACTIVATEWHENVISIBLE | SETCLIENTSITEFIRST,
+      // as IOleObject::GetMiscStatus answers.
+      {clsid + L"\\MiscStatus", {{L"", L"0"}}},
+      {clsid + L"\\MiscStatus\\1", {{L"", L"131473"}}},
       {progId, {{L"", text(typelib::kClassName)}}},
       {progId + L"\\CLSID", {{L"", text(typelib::kClassId)}}},
       {library, {{L"", text(typelib::kHelpString)}}},

@@ -1,9 +1,9 @@
 // The Upload control as a COM object: late and early binding over the member
 // table of dispatch.cpp, the CloseApp event to advised sinks, class
-// information, and persistence in property bags and streams. The visual
-// interfaces (IOleObject, in-place activation, drawing) join this class later;
-// Refresh and MsgBox are where they meet the control.
+// information, persistence in property bags and streams, and the visual
+// control: embedding, in-place activation in a window of its own, and drawing.
 #include "com_server.hpp"
+#include "gdi_surface.hpp"
 
 #include <control/dispatch.hpp>
 #include <control/typelib.hpp>
@@ -321,15 +321,38 @@ class EnumPoints final : public IEnumConnectionPoints {
   ULONG at_;
 };
 
+constexpr const wchar_t* kWindowClass = L"KivPhotoUploadControl";
+constexpr LONG kHimetricPerInch = 2540;
+constexpr LONG kTwipsPerInch = 1440;
+
+LONG twipsToHimetric(float twips) {
+  return static_cast<LONG>(twips * kHimetricPerInch / kTwipsPerInch + 0.5f);
+}
+
+template <typename T>
+void releaseAndClear(T*& p) {
+  if (p != nullptr) {
+    T* held = p;
+    p = nullptr;
+    held->Release();
+  }
+}
+
 class Control final : public _Upload,
                       public IConnectionPointContainer,
                       public IProvideClassInfo2,
                       public IPersistPropertyBag,
                       public IPersistStreamInit,
-                      public ISupportErrorInfo {
+                      public ISupportErrorInfo,
+                      public IOleObject,
+                      public IOleInPlaceObject,
+                      public IOleInPlaceActiveObject,
+                      public IViewObject2,
+                      public IOleControl {
  public:
   Control() : site_(*this), upload_(site_), events_(*this) {
     upload_.Initialize();
+    extent_ = SIZEL{twipsToHimetric(upload_.surface().Width), twipsToHimetric(upload_.surface().Height)};
     objectCreated();
   }
   Control(const Control&) = delete;
@@ -354,6 +377,16 @@ class Control final : public _Upload,
       *object = static_cast<IPersistPropertyBag*>(this);
     else if (IsEqualIID(iid, __uuidof(ISupportErrorInfo)))
       *object = static_cast<ISupportErrorInfo*>(this);
+    else if (IsEqualIID(iid, __uuidof(IOleObject)))
+      *object = static_cast<IOleObject*>(this);
+    else if (IsEqualIID(iid, __uuidof(IOleWindow)) || IsEqualIID(iid, __uuidof(IOleInPlaceObject)))
+      *object = static_cast<IOleInPlaceObject*>(this);
+    else if (IsEqualIID(iid, __uuidof(IOleInPlaceActiveObject)))
+      *object = static_cast<IOleInPlaceActiveObject*>(this);
+    else if (IsEqualIID(iid, __uuidof(IViewObject)) || IsEqualIID(iid, __uuidof(IViewObject2)))
+      *object = static_cast<IViewObject2*>(this);
+    else if (IsEqualIID(iid, __uuidof(IOleControl)))
+      *object = static_cast<IOleControl*>(this);
     else
       return E_NOINTERFACE;
     AddRef();
@@ -565,22 +598,238 @@ class Control final : public _Upload,
     return IsEqualIID(iid, __uuidof(_Upload)) ? S_OK : S_FALSE;
   }
 
+  // ---- IOleObject ----
+  HRESULT STDMETHODCALLTYPE SetClientSite(IOleClientSite* site) override {
+    const Hold hold(this);
+    if (site != clientSite_ && window_ != nullptr) InPlaceDeactivate();
+    if (site != nullptr) site->AddRef();
+    releaseAndClear(clientSite_);
+    clientSite_ = site;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetClientSite(IOleClientSite** site) override {
+    if (site == nullptr) return E_POINTER;
+    *site = clientSite_;
+    if (clientSite_ != nullptr) clientSite_->AddRef();
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE SetHostNames(LPCOLESTR, LPCOLESTR) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE Close(DWORD) override {
+    const Hold hold(this);
+    InPlaceDeactivate();
+    if (adviseHolder_ != nullptr) adviseHolder_->SendOnClose();
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE SetMoniker(DWORD, IMoniker*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetMoniker(DWORD, DWORD, IMoniker** moniker) override {
+    if (moniker != nullptr) *moniker = nullptr;
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE InitFromData(IDataObject*, BOOL, DWORD) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetClipboardData(DWORD, IDataObject** data) override {
+    if (data != nullptr) *data = nullptr;
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE DoVerb(LONG verb, LPMSG, IOleClientSite* site, LONG, HWND, LPCRECT) override {
+    const Hold hold(this);
+    if (site != nullptr && clientSite_ == nullptr) SetClientSite(site);
+    switch (verb) {
+      case OLEIVERB_INPLACEACTIVATE: return activate(false);
+      case OLEIVERB_PRIMARY:
+      case OLEIVERB_SHOW:
+      case OLEIVERB_UIACTIVATE: return activate(true);
+      case OLEIVERB_HIDE:
+        UIDeactivate();
+        if (window_ != nullptr) ShowWindow(window_, SW_HIDE);
+        return S_OK;
+      case OLEIVERB_OPEN:
+      case OLEIVERB_DISCARDUNDOSTATE: return E_NOTIMPL;
+      default: {
+        if (verb < 0) return E_NOTIMPL;
+        const HRESULT hr = activate(true);
+        return FAILED(hr) ? hr : OLEOBJ_S_INVALIDVERB;
+      }
+    }
+  }
+  HRESULT STDMETHODCALLTYPE EnumVerbs(IEnumOLEVERB** verbs) override {
+    if (verbs != nullptr) *verbs = nullptr;
+    return OLE_S_USEREG;
+  }
+  HRESULT STDMETHODCALLTYPE Update() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE IsUpToDate() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE GetUserClassID(CLSID* clsid) override { return GetClassID(clsid); }
+  HRESULT STDMETHODCALLTYPE GetUserType(DWORD, LPOLESTR* name) override {
+    if (name != nullptr) *name = nullptr;
+    return OLE_S_USEREG;
+  }
+  HRESULT STDMETHODCALLTYPE SetExtent(DWORD aspect, SIZEL* size) override {
+    if (size == nullptr) return E_POINTER;
+    if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
+    extent_ = *size;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetExtent(DWORD aspect, SIZEL* size) override {
+    if (size == nullptr) return E_POINTER;
+    if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
+    *size = extent_;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Advise(IAdviseSink* sink, DWORD* connection) override {
+    if (sink == nullptr || connection == nullptr) return E_POINTER;
+    if (adviseHolder_ == nullptr) {
+      const HRESULT hr = CreateOleAdviseHolder(&adviseHolder_);
+      if (FAILED(hr)) return hr;
+    }
+    return adviseHolder_->Advise(sink, connection);
+  }
+  HRESULT STDMETHODCALLTYPE Unadvise(DWORD connection) override {
+    if (adviseHolder_ == nullptr) return OLE_E_NOCONNECTION;
+    return adviseHolder_->Unadvise(connection);
+  }
+  HRESULT STDMETHODCALLTYPE EnumAdvise(IEnumSTATDATA** advises) override {
+    if (advises == nullptr) return E_POINTER;
+    *advises = nullptr;
+    if (adviseHolder_ == nullptr) return E_FAIL;
+    return adviseHolder_->EnumAdvise(advises);
+  }
+  HRESULT STDMETHODCALLTYPE GetMiscStatus(DWORD aspect, DWORD* status) override {
+    if (status == nullptr) return E_POINTER;
+    *status = 0;
+    if (aspect != DVASPECT_CONTENT) return S_OK;
+    *status = kMiscStatus;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE SetColorScheme(LOGPALETTE*) override { return E_NOTIMPL; }
+
+  // ---- IOleWindow, IOleInPlaceObject, IOleInPlaceActiveObject ----
+  HRESULT STDMETHODCALLTYPE GetWindow(HWND* window) override {
+    if (window == nullptr) return E_POINTER;
+    *window = window_;
+    return window_ != nullptr ? S_OK : E_FAIL;
+  }
+  HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE InPlaceDeactivate() override {
+    const Hold hold(this);
+    if (inPlaceSite_ == nullptr) return S_OK;
+    UIDeactivate();
+    if (window_ != nullptr) {
+      HWND window = window_;
+      window_ = nullptr;
+      SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+      DestroyWindow(window);
+      windowDestroyed();
+    }
+    IOleInPlaceSite* site = inPlaceSite_;
+    inPlaceSite_ = nullptr;
+    site->OnInPlaceDeactivate();
+    site->Release();
+    releaseAndClear(frame_);
+    releaseAndClear(document_);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE UIDeactivate() override {
+    const Hold hold(this);
+    if (!uiActive_) return S_OK;
+    uiActive_ = false;
+    if (document_ != nullptr) document_->SetActiveObject(nullptr, nullptr);
+    if (frame_ != nullptr) frame_->SetActiveObject(nullptr, nullptr);
+    if (inPlaceSite_ != nullptr) inPlaceSite_->OnUIDeactivate(FALSE);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE SetObjectRects(LPCRECT position, LPCRECT) override {
+    if (position == nullptr) return E_POINTER;
+    position_ = *position;
+    if (window_ != nullptr)
+      SetWindowPos(window_, nullptr, position->left, position->top, position->right - position->left,
+                   position->bottom - position->top, SWP_NOZORDER | SWP_NOACTIVATE);
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE ReactivateAndUndo() override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE TranslateAccelerator(LPMSG) override { return S_FALSE; }
+  HRESULT STDMETHODCALLTYPE OnFrameWindowActivate(BOOL) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE OnDocWindowActivate(BOOL) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE EnableModeless(BOOL) override { return S_OK; }
+
+  // ---- IViewObject2 ----
+  HRESULT STDMETHODCALLTYPE Draw(DWORD aspect, LONG, void*, DVTARGETDEVICE*, HDC, HDC dc, LPCRECTL bounds,
+                                 LPCRECTL, BOOL(STDMETHODCALLTYPE*)(ULONG_PTR), ULONG_PTR) override {
+    if (aspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
+    if (dc == nullptr || bounds == nullptr) return E_INVALIDARG;
+    const Hold hold(this);
+    try {
+      windows::drawSurface(upload_, dc, RECT{bounds->left, bounds->top, bounds->right, bounds->bottom});
+    } catch (...) {
+      return E_FAIL;
+    }
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetColorSet(DWORD, LONG, void*, DVTARGETDEVICE*, HDC, LOGPALETTE** palette) override {
+    if (palette != nullptr) *palette = nullptr;
+    return S_FALSE;
+  }
+  HRESULT STDMETHODCALLTYPE Freeze(DWORD, LONG, void*, DWORD* freeze) override {
+    if (freeze != nullptr) *freeze = 0;
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE Unfreeze(DWORD) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetAdvise(DWORD aspects, DWORD flags, IAdviseSink* sink) override {
+    if (sink != nullptr) sink->AddRef();
+    releaseAndClear(viewSink_);
+    viewSink_ = sink;
+    viewAspects_ = aspects;
+    viewFlags_ = flags;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetAdvise(DWORD* aspects, DWORD* flags, IAdviseSink** sink) override {
+    if (aspects != nullptr) *aspects = viewAspects_;
+    if (flags != nullptr) *flags = viewFlags_;
+    if (sink != nullptr) {
+      *sink = viewSink_;
+      if (viewSink_ != nullptr) viewSink_->AddRef();
+    }
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetExtent(DWORD aspect, LONG, DVTARGETDEVICE*, LPSIZEL size) override {
+    return GetExtent(aspect, size);
+  }
+
+  // ---- IOleControl ----
+  HRESULT STDMETHODCALLTYPE GetControlInfo(CONTROLINFO* info) override {
+    if (info == nullptr) return E_POINTER;
+    info->cb = sizeof(CONTROLINFO);
+    info->hAccel = nullptr;
+    info->cAccel = 0;
+    info->dwFlags = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE OnMnemonic(MSG*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE OnAmbientPropertyChange(DISPID) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE FreezeEvents(BOOL freeze) override {
+    if (freeze) ++frozenEvents_;
+    else if (frozenEvents_ > 0) --frozenEvents_;
+    return S_OK;
+  }
+
  private:
   // The control's container, as the control sees it.
   class Site final : public host::Site {
    public:
     explicit Site(Control& owner) : owner_(owner) {}
-    void Refresh() override {}
+    void Refresh() override { owner_.repaint(); }
     void PropertyChanged(std::string_view) override { owner_.dirty_ = true; }
     void RaiseEvent(std::string_view name) override {
+      if (owner_.frozenEvents_ > 0) return;
       if (text::equalsIgnoringCase(name, "CloseApp")) owner_.events_.fire(dispid::CloseApp);
     }
     std::int16_t MsgBox(std::string_view prompt, std::int16_t buttons, std::string_view title) override {
       const std::wstring text = widen(prompt);
       const std::wstring caption = widen(title);
-      return static_cast<std::int16_t>(
-          MessageBoxW(owner_.window_, text.c_str(), caption.c_str(), static_cast<UINT>(buttons) | MB_TASKMODAL));
+      HWND owner = owner_.ownerWindow();
+      const UINT style = static_cast<UINT>(static_cast<std::uint16_t>(buttons)) | (owner == nullptr ? MB_TASKMODAL : 0u);
+      return static_cast<std::int16_t>(MessageBoxW(owner, text.c_str(), caption.c_str(), style));
     }
+    bool StopRequested() override { return owner_.stopRequested(); }
 
    private:
     Control& owner_;
@@ -599,7 +848,350 @@ class Control final : public _Upload,
     Control* control_;
   };
 
-  ~Control() = default;
+  ~Control() {
+    if (window_ != nullptr) {
+      HWND window = window_;
+      window_ = nullptr;
+      // The window must not reach this object while it is being destroyed.
+      SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+      DestroyWindow(window);
+      windowDestroyed();
+    }
+    releaseAndClear(frame_);
+    releaseAndClear(document_);
+    releaseAndClear(inPlaceSite_);
+    releaseAndClear(clientSite_);
+    releaseAndClear(adviseHolder_);
+    releaseAndClear(viewSink_);
+  }
+
+  static constexpr DWORD kMiscStatus = OLEMISC_RECOMPOSEONRESIZE | OLEMISC_CANTLINKINSIDE | OLEMISC_INSIDEOUT |
+                                       OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_SETCLIENTSITEFIRST;
+
+  // ---- In-place activation and the control's window ----
+
+  HRESULT activate(bool userInterface) {
+    if (clientSite_ == nullptr) return E_UNEXPECTED;
+    if (inPlaceSite_ == nullptr) {
+      IOleInPlaceSite* site = nullptr;
+      if (FAILED(clientSite_->QueryInterface(__uuidof(IOleInPlaceSite), reinterpret_cast<void**>(&site))) ||
+          site == nullptr)
+        return E_NOINTERFACE;
+      if (site->CanInPlaceActivate() != S_OK) {
+        site->Release();
+        return E_FAIL;
+      }
+      inPlaceSite_ = site;
+      inPlaceSite_->OnInPlaceActivate();
+    }
+    bool becameVisible = false;
+    if (window_ == nullptr) {
+      HWND parent = nullptr;
+      if (FAILED(inPlaceSite_->GetWindow(&parent)) || parent == nullptr) {
+        InPlaceDeactivate();
+        return E_FAIL;
+      }
+      releaseAndClear(frame_);
+      releaseAndClear(document_);
+      RECT position{}, clip{};
+      OLEINPLACEFRAMEINFO frameInfo{};
+      frameInfo.cb = sizeof frameInfo;
+      if (FAILED(inPlaceSite_->GetWindowContext(&frame_, &document_, &position, &clip, &frameInfo)) ||
+          IsRectEmpty(&position)) {
+        const host::Surface& surface = upload_.surface();
+        position = RECT{0, 0, static_cast<LONG>(surface.Width / host::scale::TwipsPerPixel),
+                        static_cast<LONG>(surface.Height / host::scale::TwipsPerPixel)};
+      }
+      position_ = position;
+      if (!createWindow(parent)) {
+        InPlaceDeactivate();
+        return E_FAIL;
+      }
+      becameVisible = true;
+    } else if (!IsWindowVisible(window_)) {
+      ShowWindow(window_, SW_SHOWNA);
+      becameVisible = true;
+    }
+    if (userInterface && !uiActive_ && inPlaceSite_ != nullptr) {
+      uiActive_ = true;
+      inPlaceSite_->OnUIActivate();
+      if (window_ != nullptr && GetFocus() != window_) SetFocus(window_);
+      IOleInPlaceActiveObject* active = this;
+      if (frame_ != nullptr) {
+        frame_->SetActiveObject(active, nullptr);
+        frame_->SetBorderSpace(nullptr);
+      }
+      if (document_ != nullptr) document_->SetActiveObject(active, nullptr);
+    }
+    // The classic control hears Show whenever it comes into view.
+    if (becameVisible) return guardedCall([&] { upload_.Show(); });
+    return S_OK;
+  }
+
+  static int& windowCount() {
+    static int count = 0;
+    return count;
+  }
+
+  // The class lives only while windows of it do: a class left registered when
+  // the library unloads would point at code that is gone.
+  static bool windowCreating() {
+    if (windowCount()++ > 0) return true;
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.style = CS_DBLCLKS;
+    windowClass.lpfnWndProc = &Control::windowProcedure;
+    windowClass.hInstance = thisModule();
+    windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+    windowClass.lpszClassName = kWindowClass;
+    if (RegisterClassExW(&windowClass) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS) return true;
+    --windowCount();
+    return false;
+  }
+  static void windowDestroyed() {
+    if (windowCount() > 0 && --windowCount() == 0) UnregisterClassW(kWindowClass, thisModule());
+  }
+
+  bool createWindow(HWND parent) {
+    if (!windowCreating()) return false;
+    HWND window = CreateWindowExW(0, kWindowClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_TABSTOP,
+                                  position_.left, position_.top, position_.right - position_.left,
+                                  position_.bottom - position_.top, parent, nullptr, thisModule(), this);
+    if (window == nullptr) {
+      windowDestroyed();
+      return false;
+    }
+    window_ = window;
+    return true;
+  }
+
+  static LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+      const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+      SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* control = reinterpret_cast<Control*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (control == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+    if (message == WM_NCDESTROY) {
+      // The container destroyed its window, and this one with it.
+      SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+      if (control->window_ == window) {
+        control->window_ = nullptr;
+        windowDestroyed();
+      }
+      return DefWindowProcW(window, message, wParam, lParam);
+    }
+    const Hold hold(control);
+    return control->onMessage(window, message, wParam, lParam);
+  }
+
+  RECT clientRect() const {
+    RECT client{};
+    if (window_ != nullptr) GetClientRect(window_, &client);
+    return client;
+  }
+
+  LRESULT onMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    const POINT point{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+    switch (message) {
+      case WM_ERASEBKGND: return 1;
+      case WM_PAINT: paint(window); return 0;
+      case WM_PRINTCLIENT: {
+        RECT client{};
+        GetClientRect(window, &client);
+        try {
+          windows::drawSurface(upload_, reinterpret_cast<HDC>(wParam), client);
+        } catch (...) {
+        }
+        return 0;
+      }
+      case WM_LBUTTONDOWN:
+      case WM_LBUTTONDBLCLK: mouseDown(point); return 0;
+      case WM_LBUTTONUP: mouseUp(point); return 0;
+      case WM_MOUSEWHEEL: {
+        const int delta = GET_WHEEL_DELTA_WPARAM(wParam);
+        const int notches = delta / WHEEL_DELTA != 0 ? delta / WHEEL_DELTA : (delta > 0 ? 1 : -1);
+        scrollBy(-notches * upload_.VScroll1.SmallChange);
+        return 0;
+      }
+      case WM_KEYDOWN:
+        if (wParam == VK_ESCAPE) {
+          if (upload_.imgCancel.Visible && upload_.imgCancel.Enabled) runHandler([&] { upload_.imgCancel_Click(); });
+          return 0;
+        }
+        break;
+      case WM_GETDLGCODE: return DLGC_WANTALLKEYS;
+      case WM_MOUSEACTIVATE: return MA_ACTIVATE;
+      case WM_SETCURSOR:
+        if (LOWORD(lParam) == HTCLIENT) {
+          setCursor();
+          return TRUE;
+        }
+        break;
+      default: break;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+  }
+
+  void paint(HWND window) {
+    PAINTSTRUCT paint{};
+    HDC dc = BeginPaint(window, &paint);
+    if (dc == nullptr) return;
+    RECT client{};
+    GetClientRect(window, &client);
+    if (!IsRectEmpty(&client)) {
+      // Drawn off screen first: the thumbnails would flicker under the
+      // background fill while an upload repaints.
+      HDC memory = CreateCompatibleDC(dc);
+      HBITMAP bitmap = CreateCompatibleBitmap(dc, client.right, client.bottom);
+      if (memory != nullptr && bitmap != nullptr) {
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        try {
+          windows::drawSurface(upload_, memory, client);
+        } catch (...) {
+        }
+        BitBlt(dc, 0, 0, client.right, client.bottom, memory, 0, 0, SRCCOPY);
+        SelectObject(memory, old);
+      }
+      if (bitmap != nullptr) DeleteObject(bitmap);
+      if (memory != nullptr) DeleteDC(memory);
+    }
+    EndPaint(window, &paint);
+  }
+
+  void setCursor() {
+    POINT point{};
+    GetCursorPos(&point);
+    ScreenToClient(window_, &point);
+    const host::Control* control = windows::controlAt(upload_, point, clientRect());
+    const std::int16_t pointer = control != nullptr ? control->MousePointer : upload_.surface().MousePointer;
+    // IDC_ARROW, IDC_WAIT, IDC_HAND: the narrow macros name the same cursors.
+    WORD cursor = 32512;
+    if (pointer == host::pointer::Hourglass) cursor = 32514;
+    else if (pointer == host::pointer::Custom) cursor = 32649;
+    SetCursor(LoadCursorW(nullptr, MAKEINTRESOURCEW(cursor)));
+  }
+
+  void mouseDown(POINT point) {
+    if (!uiActive_ && inPlaceSite_ != nullptr) activate(true);
+    if (window_ == nullptr) return;
+    if (GetFocus() != window_) SetFocus(window_);
+    host::Control* control = windows::controlAt(upload_, point, clientRect());
+    pressed_ = control;
+    if (control != &upload_.VScroll1) return;
+    // A scroll bar acts on the press, not on the release.
+    pressed_ = nullptr;
+    const RECT bar = windows::controlRect(upload_, upload_.VScroll1, clientRect());
+    switch (windows::scrollPartAt(upload_.VScroll1, bar, point)) {
+      case windows::ScrollPart::LineUp: scrollBy(-upload_.VScroll1.SmallChange); break;
+      case windows::ScrollPart::LineDown: scrollBy(upload_.VScroll1.SmallChange); break;
+      case windows::ScrollPart::PageUp: scrollBy(-upload_.VScroll1.LargeChange); break;
+      case windows::ScrollPart::PageDown: scrollBy(upload_.VScroll1.LargeChange); break;
+      default: break;
+    }
+  }
+
+  void mouseUp(POINT point) {
+    host::Control* pressed = pressed_;
+    pressed_ = nullptr;
+    host::Control* control = windows::controlAt(upload_, point, clientRect());
+    if (control == nullptr || control != pressed || !control->Enabled) return;
+    if (control == &upload_.imgUploadAll) {
+      runHandler([&] { upload_.imgUploadAll_Click(); });
+    } else if (control == &upload_.imgSelectedPhotos) {
+      runHandler([&] { upload_.imgSelectedPhotos_Click(); });
+    } else if (control == &upload_.imgCancel) {
+      runHandler([&] { upload_.imgCancel_Click(); });
+    } else if (control->Kind == host::ControlKind::Image && control->Name == upload_.Image2[0].Name) {
+      const std::int16_t index = control->Index;
+      runHandler([&] { upload_.Image2_Click(index); });
+    } else if (control->Kind == host::ControlKind::CheckBox) {
+      auto* box = static_cast<host::CheckBox*>(control);
+      runHandler([&] { box->Value = box->Value == 0 ? 1 : 0; });
+    }
+  }
+
+  // Moves the gallery by delta in the direction the bar runs, within its range.
+  void scrollBy(std::int32_t delta) {
+    host::VScrollBar& bar = upload_.VScroll1;
+    if (!bar.Visible || !bar.Enabled || delta == 0) return;
+    const std::int32_t low = std::min(bar.Min, bar.Max), high = std::max(bar.Min, bar.Max);
+    const std::int64_t step = bar.Max >= bar.Min ? delta : -static_cast<std::int64_t>(delta);
+    const auto value = static_cast<std::int32_t>(std::clamp<std::int64_t>(bar.Value + step, low, high));
+    if (value == bar.Value) return;
+    runHandler([&] {
+      bar.Value = value;
+      upload_.VScroll1_Change();
+    });
+  }
+
+  // One event at a time, as on the classic form: input that arrives while a
+  // handler runs (an upload takes long) is dropped rather than acted on later.
+  template <typename Fn>
+  void runHandler(Fn&& handler) {
+    if (busy_) return;
+    busy_ = true;
+    stop_ = false;
+    std::string failure;
+    try {
+      handler();
+    } catch (...) {
+      failure = dispatch::currentFailure().text;
+    }
+    busy_ = false;
+    stop_ = false;
+    if (window_ != nullptr) {
+      InvalidateRect(window_, nullptr, FALSE);
+      MSG pending;
+      while (PeekMessageW(&pending, window_, WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE)) {
+      }
+      while (PeekMessageW(&pending, window_, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE)) {
+      }
+    }
+    if (!failure.empty()) {
+      const std::wstring text = widen(failure);
+      MessageBoxW(ownerWindow(), text.c_str(), kErrorSource, MB_OK | MB_ICONERROR);
+    }
+  }
+
+  // Everything runs on the user-interface thread: the run looks at the queue
+  // for the ways out, Escape and the Cancel button.
+  bool stopRequested() {
+    if (stop_ || window_ == nullptr) return stop_;
+    MSG pending;
+    while (PeekMessageW(&pending, window_, WM_KEYDOWN, WM_KEYDOWN, PM_REMOVE))
+      if (pending.wParam == VK_ESCAPE) stop_ = true;
+    const RECT cancel = windows::controlRect(upload_, upload_.imgCancel, clientRect());
+    while (PeekMessageW(&pending, window_, WM_LBUTTONDOWN, WM_LBUTTONDBLCLK, PM_REMOVE)) {
+      const POINT point{static_cast<short>(LOWORD(pending.lParam)), static_cast<short>(HIWORD(pending.lParam))};
+      if (pending.message != WM_LBUTTONUP && upload_.imgCancel.Visible && PtInRect(&cancel, point)) stop_ = true;
+    }
+    return stop_;
+  }
+
+  void repaint() {
+    if (window_ != nullptr) {
+      InvalidateRect(window_, nullptr, FALSE);
+      UpdateWindow(window_);
+    } else if (viewSink_ != nullptr) {
+      viewSink_->OnViewChange(DVASPECT_CONTENT, -1);
+    }
+  }
+
+  // Where message boxes belong: the container's window.
+  HWND ownerWindow() const {
+    HWND owner = nullptr;
+    if (inPlaceSite_ != nullptr && SUCCEEDED(inPlaceSite_->GetWindow(&owner)) && owner != nullptr) return owner;
+    owner = nullptr;
+    IOleWindow* window = nullptr;
+    if (clientSite_ != nullptr &&
+        SUCCEEDED(clientSite_->QueryInterface(__uuidof(IOleWindow), reinterpret_cast<void**>(&window))) &&
+        window != nullptr) {
+      if (FAILED(window->GetWindow(&owner))) owner = nullptr;
+      window->Release();
+    }
+    return owner;
+  }
 
   template <typename Fn>
   HRESULT guardedCall(Fn&& fn) noexcept {
@@ -838,8 +1430,23 @@ class Control final : public _Upload,
   Upload upload_;
   EventPoint events_;
   bool dirty_ = false;
-  // The container's window, for message boxes; none until the control is sited.
-  HWND window_ = nullptr;
+
+  IOleClientSite* clientSite_ = nullptr;
+  IOleInPlaceSite* inPlaceSite_ = nullptr;
+  IOleInPlaceFrame* frame_ = nullptr;
+  IOleInPlaceUIWindow* document_ = nullptr;
+  IOleAdviseHolder* adviseHolder_ = nullptr;
+  IAdviseSink* viewSink_ = nullptr;
+  DWORD viewAspects_ = 0;
+  DWORD viewFlags_ = 0;
+  SIZEL extent_{};
+  RECT position_{};
+  HWND window_ = nullptr;  // the control's own, while in-place active
+  bool uiActive_ = false;
+  bool busy_ = false;  // a handler runs
+  bool stop_ = false;  // Escape or Cancel during the running handler
+  host::Control* pressed_ = nullptr;
+  int frozenEvents_ = 0;
 };
 
 ULONG STDMETHODCALLTYPE EventPoint::AddRef() { return owner_.AddRef(); }

@@ -204,6 +204,24 @@ void drawCheckBox(HDC dc, const host::CheckBox& box, RECT rect) {
             DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
 }
 
+int arrowLength(const RECT& rect) { return std::min(rect.right - rect.left, (rect.bottom - rect.top) / 2); }
+
+// False when the bar shows no thumb.
+bool thumbRect(const host::VScrollBar& bar, const RECT& rect, RECT& knob) {
+  const int arrow = arrowLength(rect);
+  const int track = rect.bottom - rect.top - 2 * arrow;
+  const double range = static_cast<double>(bar.Max) - bar.Min;
+  if (!bar.Enabled || range == 0 || track < 8) return false;
+  // The thumb's length shows how much of the range a page is, as the desktop
+  // host's scroll bar does; Max may lie below Min, which runs the bar upwards.
+  const double page = std::max(1, bar.LargeChange);
+  const int thumb = std::clamp(static_cast<int>(std::lround(track * page / (std::abs(range) + page))), 8, track);
+  const double at = std::clamp((static_cast<double>(bar.Value) - bar.Min) / range, 0.0, 1.0);
+  const int top = rect.top + arrow + static_cast<int>(std::lround(at * (track - thumb)));
+  knob = RECT{rect.left, top, rect.right, top + thumb};
+  return true;
+}
+
 void drawScrollBar(HDC dc, const host::VScrollBar& bar, RECT rect) {
   const int width = rect.right - rect.left, height = rect.bottom - rect.top;
   if (width <= 0 || height <= 0) return;
@@ -211,23 +229,15 @@ void drawScrollBar(HDC dc, const host::VScrollBar& bar, RECT rect) {
   IntersectClipRect(dc, rect.left, rect.top, rect.right, rect.bottom);
   fill(dc, rect, GetSysColor(COLOR_SCROLLBAR));
 
-  const int arrow = std::min(width, height / 2);
+  const int arrow = arrowLength(rect);
   const UINT inactive = bar.Enabled ? 0u : DFCS_INACTIVE;
   RECT up{rect.left, rect.top, rect.right, rect.top + arrow};
   RECT down{rect.left, rect.bottom - arrow, rect.right, rect.bottom};
   DrawFrameControl(dc, &up, DFC_SCROLL, DFCS_SCROLLUP | inactive);
   DrawFrameControl(dc, &down, DFC_SCROLL, DFCS_SCROLLDOWN | inactive);
 
-  const int track = height - 2 * arrow;
-  const double range = static_cast<double>(bar.Max) - bar.Min;
-  if (!bar.Enabled || range == 0 || track < 8) return;
-  // The thumb's length shows how much of the range a page is, as the desktop
-  // host's scroll bar does; Max may lie below Min, which runs the bar upwards.
-  const double page = std::max(1, bar.LargeChange);
-  const int thumb = std::clamp(static_cast<int>(std::lround(track * page / (std::abs(range) + page))), 8, track);
-  const double at = std::clamp((static_cast<double>(bar.Value) - bar.Min) / range, 0.0, 1.0);
-  const int top = rect.top + arrow + static_cast<int>(std::lround(at * (track - thumb)));
-  RECT knob{rect.left, top, rect.right, top + thumb};
+  RECT knob{};
+  if (!thumbRect(bar, rect, knob)) return;
   fill(dc, knob, GetSysColor(COLOR_BTNFACE));
   DrawEdge(dc, &knob, EDGE_RAISED, BF_RECT);
 }
@@ -267,6 +277,43 @@ void drawSurface(const Upload& upload, HDC dc, const RECT& bounds) {
     IntersectClipRect(dc, area.left, area.top, area.right, area.bottom);
     drawControl(dc, *control, pixelRect(surface, *control, {area.left, area.top}));
   }
+}
+
+RECT controlRect(const Upload& upload, const host::Control& control, const RECT& bounds) {
+  const host::Surface& surface = upload.surface();
+  const POINT origin{bounds.left, bounds.top};
+  if (!control.Container) return pixelRect(surface, control, origin);
+  const RECT area = pixelRect(surface, *control.Container, origin);
+  return pixelRect(surface, control, {area.left, area.top});
+}
+
+host::Control* controlAt(Upload& upload, POINT point, const RECT& bounds) {
+  if (!PtInRect(&bounds, point)) return nullptr;
+  const std::vector<Control*> controls = upload.surface().controls();
+  for (auto it = controls.rbegin(); it != controls.rend(); ++it) {
+    Control* control = *it;
+    if (!control->Visible) continue;
+    if (const host::Frame* frame = control->Container) {
+      if (!frame->Visible) continue;
+      const RECT area = controlRect(upload, *frame, bounds);
+      if (!PtInRect(&area, point)) continue;
+    }
+    const RECT rect = controlRect(upload, *control, bounds);
+    if (PtInRect(&rect, point)) return control;
+  }
+  return nullptr;
+}
+
+ScrollPart scrollPartAt(const host::VScrollBar& bar, const RECT& rect, POINT point) {
+  if (!PtInRect(&rect, point) || !bar.Enabled) return ScrollPart::None;
+  const int arrow = arrowLength(rect);
+  if (point.y < rect.top + arrow) return ScrollPart::LineUp;
+  if (point.y >= rect.bottom - arrow) return ScrollPart::LineDown;
+  RECT knob{};
+  if (!thumbRect(bar, rect, knob)) return ScrollPart::None;
+  if (point.y < knob.top) return ScrollPart::PageUp;
+  if (point.y >= knob.bottom) return ScrollPart::PageDown;
+  return ScrollPart::Thumb;
 }
 
 }  // namespace kiv::windows
