@@ -1,0 +1,157 @@
+#include "container.hpp"
+
+#include <olectl.h>
+
+namespace kiv::win32 {
+
+constexpr DISPID kCloseApp = 1;
+
+Container::~Container() {
+  if (active_ != nullptr) active_->Release();
+}
+
+HRESULT Container::QueryInterface(REFIID iid, void** object) {
+  if (object == nullptr) return E_POINTER;
+  *object = nullptr;
+  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOleClientSite))
+    *object = static_cast<IOleClientSite*>(this);
+  else if (IsEqualIID(iid, IID_IOleWindow) || IsEqualIID(iid, IID_IOleInPlaceSite))
+    *object = static_cast<IOleInPlaceSite*>(this);
+  else if (IsEqualIID(iid, IID_IOleInPlaceUIWindow) || IsEqualIID(iid, IID_IOleInPlaceFrame))
+    *object = static_cast<IOleInPlaceFrame*>(this);
+  else if (IsEqualIID(iid, IID_IDispatch))
+    *object = static_cast<IDispatch*>(this);
+  else
+    return E_NOINTERFACE;
+  AddRef();
+  return S_OK;
+}
+
+HRESULT Container::GetMoniker(DWORD, DWORD, IMoniker** moniker) {
+  if (moniker != nullptr) *moniker = nullptr;
+  return E_NOTIMPL;
+}
+
+HRESULT Container::GetContainer(IOleContainer** container) {
+  if (container != nullptr) *container = nullptr;
+  return E_NOINTERFACE;
+}
+
+HRESULT Container::GetWindow(HWND* window) {
+  if (window == nullptr) return E_POINTER;
+  *window = window_;
+  return S_OK;
+}
+
+HRESULT Container::GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** document, RECT* position,
+                                    RECT* clip, OLEINPLACEFRAMEINFO* info) {
+  if (frame == nullptr || document == nullptr || position == nullptr || clip == nullptr || info == nullptr)
+    return E_POINTER;
+  *frame = static_cast<IOleInPlaceFrame*>(this);
+  AddRef();
+  *document = nullptr;
+  *position = place_;
+  *clip = place_;
+  info->cb = sizeof(OLEINPLACEFRAMEINFO);
+  info->fMDIApp = FALSE;
+  info->hwndFrame = window_;
+  info->haccel = nullptr;
+  info->cAccelEntries = 0;
+  return S_OK;
+}
+
+HRESULT Container::OnInPlaceDeactivate() {
+  SetActiveObject(nullptr, nullptr);
+  return S_OK;
+}
+
+HRESULT Container::OnPosRectChange(LPCRECT place) {
+  if (place == nullptr) return E_POINTER;
+  place_ = *place;
+  return S_OK;
+}
+
+HRESULT Container::SetActiveObject(IOleInPlaceActiveObject* object, LPCOLESTR) {
+  if (object != nullptr) object->AddRef();
+  if (active_ != nullptr) active_->Release();
+  active_ = object;
+  return S_OK;
+}
+
+HRESULT Container::SetStatusText(LPCOLESTR text) {
+  if (statusText) statusText(text != nullptr ? std::wstring(text) : std::wstring());
+  return S_OK;
+}
+
+HRESULT Container::GetTypeInfoCount(UINT* count) {
+  if (count == nullptr) return E_POINTER;
+  *count = 0;
+  return S_OK;
+}
+
+HRESULT Container::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
+  if (info != nullptr) *info = nullptr;
+  return E_NOTIMPL;
+}
+
+HRESULT Container::GetIDsOfNames(REFIID, LPOLESTR*, UINT count, LCID, DISPID* ids) {
+  for (UINT i = 0; ids != nullptr && i < count; ++i) ids[i] = DISPID_UNKNOWN;
+  return DISP_E_UNKNOWNNAME;
+}
+
+// A dealer application runs its controls in user mode, never in a designer.
+HRESULT Container::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*, UINT*) {
+  if ((flags & DISPATCH_PROPERTYGET) == 0 || result == nullptr) return DISP_E_MEMBERNOTFOUND;
+  VariantInit(result);
+  switch (id) {
+    case DISPID_AMBIENT_USERMODE:
+      result->vt = VT_BOOL;
+      result->boolVal = VARIANT_TRUE;
+      return S_OK;
+    case DISPID_AMBIENT_UIDEAD:
+    case DISPID_AMBIENT_SHOWHATCHING:
+    case DISPID_AMBIENT_SHOWGRABHANDLES:
+      result->vt = VT_BOOL;
+      result->boolVal = VARIANT_FALSE;
+      return S_OK;
+    default: return DISP_E_MEMBERNOTFOUND;
+  }
+}
+
+HRESULT EventSink::QueryInterface(REFIID iid, void** object) {
+  if (object == nullptr) return E_POINTER;
+  *object = nullptr;
+  if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch) && !IsEqualIID(iid, events_))
+    return E_NOINTERFACE;
+  *object = static_cast<IDispatch*>(this);
+  AddRef();
+  return S_OK;
+}
+
+HRESULT EventSink::GetTypeInfoCount(UINT* count) {
+  if (count == nullptr) return E_POINTER;
+  *count = 0;
+  return S_OK;
+}
+
+HRESULT EventSink::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
+  if (info != nullptr) *info = nullptr;
+  return E_NOTIMPL;
+}
+
+HRESULT EventSink::GetIDsOfNames(REFIID, LPOLESTR*, UINT count, LCID, DISPID* ids) {
+  for (UINT i = 0; ids != nullptr && i < count; ++i) ids[i] = DISPID_UNKNOWN;
+  return DISP_E_UNKNOWNNAME;
+}
+
+// Posted, not closed here: the control is still inside the command that
+// raised the event.
+HRESULT EventSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) {
+  if (id == kCloseApp) {
+    closeApp_ = true;
+    PostMessageW(window_, WM_CLOSE, 0, 0);
+  }
+  return S_OK;
+}
+
+}  // namespace kiv::win32
