@@ -104,11 +104,22 @@ int runKivphoto(const std::vector<std::string>& arguments, const std::vector<std
   startup.hStdOutput = inheritable(out.wstring(), GENERIC_WRITE, CREATE_ALWAYS);
   startup.hStdError = inheritable(err.wstring(), GENERIC_WRITE, CREATE_ALWAYS);
   PROCESS_INFORMATION process{};
-  const bool started = ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE,
-                                        CREATE_UNICODE_ENVIRONMENT | CREATE_NEW_PROCESS_GROUP, block.data(),
-                                        nullptr, &startup, &process) != 0;
+  // Under Wine a start now and then fails while the server is busy with
+  // other tests' processes; a second try succeeds.
+  bool started = false;
+  DWORD error = 0;
+  for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+    if (attempt > 0) ::Sleep(500);
+    started = ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE,
+                               CREATE_UNICODE_ENVIRONMENT | CREATE_NEW_PROCESS_GROUP, block.data(), nullptr, &startup,
+                               &process) != 0;
+    if (!started) error = ::GetLastError();
+  }
   for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) ::CloseHandle(handle);
-  if (!started) return -1;
+  if (!started) {
+    ADD_FAILURE() << "CreateProcessW failed three times, error " << error;
+    return -1;
+  }
   interrupt(process.dwProcessId);
   ::WaitForSingleObject(process.hProcess, INFINITE);
   DWORD status = 0;
