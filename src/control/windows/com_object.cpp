@@ -352,6 +352,10 @@ class Control final : public _Upload,
  public:
   Control() : site_(*this), upload_(site_), events_(*this) {
     upload_.Initialize();
+    // A script's CreateObject has no container to call InitNew or Load: the
+    // control starts from its defaults, not from empty sizes and mode.
+    upload_.InitProperties();
+    dirty_ = false;
     extent_ = SIZEL{twipsToHimetric(upload_.surface().Width), twipsToHimetric(upload_.surface().Height)};
     objectCreated();
   }

@@ -375,6 +375,7 @@ TEST_F(ComServerTest, ASinkMayReleaseTheControlFromInsideCloseApp) {
 TEST_F(ComServerTest, PropertyBagRoundTrip) {
   Ptr<IDispatch> first;
   create(first);
+  EXPECT_EQ(get(first.p, L"IMAGEWIDTH"), "170") << "defaults before any InitNew";
   Ptr<IPersistPropertyBag> persist;
   ASSERT_EQ(first->QueryInterface(__uuidof(IPersistPropertyBag), persist.outVoid()), S_OK);
   ASSERT_EQ(persist->InitNew(), S_OK);
