@@ -10,6 +10,7 @@
 #include "support/photos.hpp"
 #include "support/recording_site.hpp"
 #include "support/temp_dir.hpp"
+#include "support/windows/canvas.hpp"
 
 #include "kivPhotoUpload_idl.h"
 
@@ -34,6 +35,9 @@
 
 namespace kiv {
 namespace {
+
+using test::Canvas;
+using test::savePng;
 
 std::wstring wide(std::string_view text) { return std::filesystem::path(std::string(text)).wstring(); }
 
@@ -199,87 +203,6 @@ class Container final : public IOleClientSite, public IOleInPlaceSite, public IO
   HWND window_;
   RECT position_;
 };
-
-class Canvas {
- public:
-  Canvas(int width, int height) : width_(width), height_(height) {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    dc_ = CreateCompatibleDC(nullptr);
-    bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits_), nullptr, 0);
-    old_ = SelectObject(dc_, bitmap_);
-    RECT all{0, 0, width, height};
-    FillRect(dc_, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-  }
-  ~Canvas() {
-    SelectObject(dc_, old_);
-    DeleteObject(bitmap_);
-    DeleteDC(dc_);
-  }
-  Canvas(const Canvas&) = delete;
-  Canvas& operator=(const Canvas&) = delete;
-
-  HDC dc() const { return dc_; }
-  int width() const { return width_; }
-  int height() const { return height_; }
-  std::uint8_t* bits() const { return bits_; }
-  COLORREF at(int x, int y) const {
-    GdiFlush();
-    const std::uint8_t* p = bits_ + (static_cast<std::size_t>(y) * width_ + x) * 4;
-    return RGB(p[2], p[1], p[0]);
-  }
-  int countOffWhite() const {
-    int off = 0;
-    for (int y = 0; y < height_; ++y)
-      for (int x = 0; x < width_; ++x)
-        if (at(x, y) != RGB(255, 255, 255)) ++off;
-    return off;
-  }
-
- private:
-  int width_, height_;
-  HDC dc_ = nullptr;
-  HBITMAP bitmap_ = nullptr;
-  HGDIOBJ old_ = nullptr;
-  std::uint8_t* bits_ = nullptr;
-};
-
-HRESULT savePng(const Canvas& canvas, const std::wstring& file) {
-  GdiFlush();
-  for (int i = 0; i < canvas.width() * canvas.height(); ++i) canvas.bits()[i * 4 + 3] = 255;
-  IWICImagingFactory* factory = nullptr;
-  IWICStream* stream = nullptr;
-  IWICBitmapEncoder* encoder = nullptr;
-  IWICBitmapFrameEncode* frame = nullptr;
-  HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                                reinterpret_cast<void**>(&factory));
-  if (SUCCEEDED(hr)) hr = factory->CreateStream(&stream);
-  if (SUCCEEDED(hr)) hr = stream->InitializeFromFilename(file.c_str(), GENERIC_WRITE);
-  if (SUCCEEDED(hr)) hr = factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder);
-  if (SUCCEEDED(hr)) hr = encoder->Initialize(stream, WICBitmapEncoderNoCache);
-  if (SUCCEEDED(hr)) hr = encoder->CreateNewFrame(&frame, nullptr);
-  if (SUCCEEDED(hr)) hr = frame->Initialize(nullptr);
-  if (SUCCEEDED(hr)) hr = frame->SetSize(static_cast<UINT>(canvas.width()), static_cast<UINT>(canvas.height()));
-  WICPixelFormatGUID format = GUID_WICPixelFormat32bppBGRA;
-  if (SUCCEEDED(hr)) hr = frame->SetPixelFormat(&format);
-  if (SUCCEEDED(hr) && !IsEqualGUID(format, GUID_WICPixelFormat32bppBGRA)) hr = E_NOTIMPL;
-  const UINT stride = static_cast<UINT>(canvas.width()) * 4;
-  if (SUCCEEDED(hr))
-    hr = frame->WritePixels(static_cast<UINT>(canvas.height()), stride, stride * static_cast<UINT>(canvas.height()),
-                            canvas.bits());
-  if (SUCCEEDED(hr)) hr = frame->Commit();
-  if (SUCCEEDED(hr)) hr = encoder->Commit();
-  if (frame) frame->Release();
-  if (encoder) encoder->Release();
-  if (stream) stream->Release();
-  if (factory) factory->Release();
-  return hr;
-}
 
 // A message box would wait for a person: the test answers any that comes up
 // and counts it.
@@ -553,7 +476,7 @@ TEST_F(ComInPlace, AHostedControlAnswersClicksOnItsWindow) {
       std::printf("The window's pixels could not be read back: the screenshot is PrintWindow's.\n");
       PrintWindow(window, shot.dc(), PW_CLIENTONLY);
     }
-    EXPECT_GT(shot.countOffWhite(), width * height / 20);
+    EXPECT_GT(shot.countOffWhiteIn(RECT{0, 0, shot.width(), shot.height()}), width * height / 20);
     const std::filesystem::path file = KIV_SCREENSHOT_PATH;
     std::filesystem::create_directories(file.parent_path());
     EXPECT_EQ(savePng(shot, file.wstring()), S_OK);
