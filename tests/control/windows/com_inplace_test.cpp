@@ -11,6 +11,7 @@
 #include "support/recording_site.hpp"
 #include "support/temp_dir.hpp"
 #include "support/windows/canvas.hpp"
+#include "support/windows/close_app_sink.hpp"
 
 #include "kivPhotoUpload_idl.h"
 
@@ -37,6 +38,7 @@ namespace kiv {
 namespace {
 
 using test::Canvas;
+using test::Sink;
 using test::savePng;
 
 std::wstring wide(std::string_view text) { return std::filesystem::path(std::string(text)).wstring(); }
@@ -61,39 +63,6 @@ struct Ptr {
   explicit operator bool() const { return p != nullptr; }
 };
 
-// Counts CloseApp.
-class Sink final : public IDispatch {
- public:
-  int closeApps = 0;
-  std::function<void()> onCloseApp;
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (IsEqualIID(iid, __uuidof(IUnknown)) || IsEqualIID(iid, __uuidof(IDispatch)) ||
-        IsEqualIID(iid, __uuidof(__Upload))) {
-      *object = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-  ULONG STDMETHODCALLTYPE Release() override { return --refs; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-    *count = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-    if (id == KIV_DISPID_CLOSEAPP) {
-      ++closeApps;
-      if (onCloseApp) onCloseApp();
-    }
-    return S_OK;
-  }
-  ULONG refs = 0;
-};
 
 // The container: a client site with in-place support, its own window as
 // frame and document.
