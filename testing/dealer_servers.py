@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """Stand-in dealer servers for tests, the demo and the benchmarks.
 
-One process serves, on 127.0.0.1 at free ports:
+One process serves, on 127.0.0.1 (or the address given with --host, IPv4 or
+IPv6) at free ports:
   - the dealer web server: the photo-number request and the set-primary
     notification, plus a control endpoint under /_test/;
   - the dealer FTP server (pyftpdlib) with one account over a root folder;
@@ -38,6 +39,18 @@ instance serves a whole test suite:
   ftp_no_greeting=1     a new FTP connection gets no 220 greeting and no answer
                         to anything; it stays open until the client closes it
                         or the servers are reset or stopped
+  ftp_active_off=1      active mode is switched off, as on hosting where passive
+                        mode is mandatory: PORT and EPRT answer 500
+  ftp_no_connect_back=1 PORT and EPRT answer 200, but the server never opens
+                        the data connection (a firewall in between eats it)
+  ftp_no_epsv=1         EPSV answers 500, as on servers that know only PASV
+  ftp_pasv_address=A    PASV replies name address A instead of the server's
+                        own, like a server behind a NAT of its own
+  ftp_log_replies=1     every FTP reply is logged too, as "FTP < <reply>"
+
+Like real servers, the FTP server refuses a PORT or EPRT naming an address
+other than the control connection's peer (501), so a client behind a NAT that
+advertises its private address is refused as it would be on the internet.
 
 A dealer's link, e.g. link_delay=0.05&link_rate=1250000 for 50 ms per exchange
 and 10 Mbit/s upstream:
@@ -67,9 +80,10 @@ GET /_test/requests returns the log, one line per request:
                               Proxy-Authorization header came, never its value)
 
 Subcommands:
-  serve --state FILE [--root DIR] [--configure QUERY]   run in the foreground
-  start --state FILE [--root DIR] [--configure QUERY]   run serve detached,
-                                                        wait until ready
+  serve --state FILE [--host ADDR] [--root DIR] [--configure QUERY]
+                                    run in the foreground
+  start --state FILE [--host ADDR] [--root DIR] [--configure QUERY]
+                                    run serve detached, wait until ready
   stop --state FILE                 stop what start started
 """
 
@@ -94,7 +108,7 @@ from pyftpdlib.authorizers import AuthenticationFailed, DummyAuthorizer
 from pyftpdlib.handlers import DTPHandler, FTPHandler
 from pyftpdlib.servers import FTPServer
 
-HOST = "127.0.0.1"
+DEFAULT_HOST = "127.0.0.1"
 DEFAULT_USER = "kivtest"
 DEFAULT_PASSWORD = "kivtest-secret"
 READY_TIMEOUT = 20.0
@@ -103,9 +117,10 @@ LINK_SLACK = 0.02
 INT_SWITCHES = {"web_down", "status", "primary_status", "size", "ftp_refuse_login",
                 "ftp_refuse_folders", "ftp_fail_put", "ftp_truncate_put",
                 "ftp_drop_put", "ftp_no_size", "ftp_discard_put", "ftp_rate",
-                "ftp_no_greeting", "link_rate"}
+                "ftp_no_greeting", "link_rate", "ftp_active_off", "ftp_no_connect_back",
+                "ftp_no_epsv", "ftp_log_replies"}
 FLOAT_SWITCHES = {"delay", "ftp_stall", "trickle", "link_delay"}
-TEXT_SWITCHES = {"answer", "body"}
+TEXT_SWITCHES = {"answer", "body", "ftp_pasv_address"}
 ANSWER_MODES = {"normal", "garbage", "few", "nonnumeric", "linebreak", "long", "huge"}
 # Up to the last "@" before the path, so a password with a stray "@" or "?" is hidden too.
 USERINFO = re.compile(r"^((?:[A-Za-z][A-Za-z0-9+.-]*:)?//)?[^/]*@")
@@ -363,6 +378,11 @@ def make_proxy_handler(state):
 class QuietHTTPServer(http.server.ThreadingHTTPServer):
     daemon_threads = True
 
+    def __init__(self, address, handler):
+        if ":" in address[0]:
+            self.address_family = socket.AF_INET6
+        super().__init__(address, handler)
+
     def handle_error(self, request, client_address):
         # Clients that give up (time-out tests) reset their connections.
         if not isinstance(sys.exc_info()[1], ConnectionError):
@@ -438,6 +458,8 @@ def make_ftp_handler(state):
         dtp_handler = RateLimitedDTPHandler
         auth_failed_timeout = 0
         banner = "kiv stand-in dealer FTP"
+        # What real servers do: a data connection goes only to the client itself.
+        permit_foreign_addresses = False
         _mute = False
         _mute_watch = None
         _link_queue = None
@@ -512,6 +534,42 @@ def make_ftp_handler(state):
         def found_terminator(self):
             if not self._mute:
                 super().found_terminator()
+
+        def respond(self, resp, logfun=logging.debug):
+            if state.get("ftp_log_replies"):
+                state.record("FTP < " + one_line(resp))
+            return super().respond(resp, logfun)
+
+        def ftp_PORT(self, line):
+            return self._active(super().ftp_PORT, line)
+
+        def ftp_EPRT(self, line):
+            return self._active(super().ftp_EPRT, line)
+
+        def _active(self, command, line):
+            if state.get("ftp_active_off"):
+                self.respond("500 Active mode is switched off here; use passive mode.")
+                return
+            if state.get("ftp_no_connect_back"):
+                # The address is checked as usual; the connection then never comes.
+                saved = self.active_dtp
+                self.active_dtp = lambda ip, port, handler: handler.respond(
+                    "200 Active data connection established.")
+                try:
+                    return command(line)
+                finally:
+                    self.active_dtp = saved
+            return command(line)
+
+        def ftp_EPSV(self, line):
+            if state.get("ftp_no_epsv"):
+                self.respond("500 Command EPSV not understood.")
+                return
+            return super().ftp_EPSV(line)
+
+        def ftp_PASV(self, line):
+            self.masquerade_address = state.get("ftp_pasv_address", None)
+            return super().ftp_PASV(line)
 
         def pre_process_command(self, line, cmd, arg):
             shown = "PASS ****" if cmd == "PASS" else line
@@ -596,9 +654,10 @@ def serve(args):
     authorizer.add_user(args.user, args.password, root, perm="elradfmwMT")
     handler = make_ftp_handler(state)
     handler.authorizer = authorizer
-    ftp = FTPServer((HOST, 0), handler)
-    web = QuietHTTPServer((HOST, 0), make_web_handler(state))
-    proxy = QuietHTTPServer((HOST, 0), make_proxy_handler(state))
+    host = args.host
+    ftp = FTPServer((host, 0), handler)
+    web = QuietHTTPServer((host, 0), make_web_handler(state))
+    proxy = QuietHTTPServer((host, 0), make_proxy_handler(state))
 
     # No poll time-out: the loop then wakes when its next timer is due, which
     # the reply delays and rate limits rely on.
@@ -616,12 +675,11 @@ def serve(args):
     signal.signal(signal.SIGTERM, lambda *_: stop.set())
     signal.signal(signal.SIGINT, lambda *_: stop.set())
 
-    info = {"http_port": web.server_address[1], "ftp_port": ftp.address[1],
+    info = {"host": host, "http_port": web.server_address[1], "ftp_port": ftp.address[1],
             "proxy_port": proxy.server_address[1], "ftp_root": root, "pid": os.getpid(),
             "user": args.user, "password": args.password}
     write_atomically(args.state, json.dumps(info, indent=1) + "\n")
-    print("dealer servers ready: web http://%s:%d ftp %s:%d proxy http://%s:%d" % (
-        HOST, info["http_port"], HOST, info["ftp_port"], HOST, info["proxy_port"]), flush=True)
+    print("dealer servers ready: %s" % describe(info), flush=True)
 
     while not stop.wait(0.5):
         pass
@@ -636,6 +694,16 @@ def serve(args):
     if own_root:
         shutil.rmtree(root, ignore_errors=True)
     return 0
+
+
+def in_url(host):
+    return "[%s]" % host if ":" in host else host
+
+
+def describe(info):
+    host = in_url(info.get("host", DEFAULT_HOST))
+    return "web http://%s:%d ftp %s:%d proxy http://%s:%d" % (
+        host, info["http_port"], host, info["ftp_port"], host, info["proxy_port"])
 
 
 def read_state(path):
@@ -678,7 +746,7 @@ def start(args):
     os.makedirs(folder, exist_ok=True)
     log_path = os.path.join(folder, "dealer-servers.log")
     command = [sys.executable, os.path.abspath(__file__), "serve", "--state", args.state,
-               "--user", args.user, "--password", args.password]
+               "--host", args.host, "--user", args.user, "--password", args.password]
     if args.root:
         command += ["--root", args.root]
     if args.configure:
@@ -690,9 +758,7 @@ def start(args):
     while time.monotonic() < deadline:
         info = read_state(args.state)
         if info and info.get("pid") == child.pid:
-            print("dealer servers ready: web http://%s:%d ftp %s:%d proxy http://%s:%d (pid %d)"
-                  % (HOST, info["http_port"], HOST, info["ftp_port"], HOST, info["proxy_port"],
-                     child.pid))
+            print("dealer servers ready: %s (pid %d)" % (describe(info), child.pid))
             return 0
         if child.poll() is not None:
             print("dealer servers exited with status %d before they were ready; see %s"
@@ -732,6 +798,9 @@ def main():
         sub.add_argument("--state", required=True, help="JSON file describing the servers")
         if name != "stop":
             sub.add_argument("--root", help="FTP root folder (default: a new temporary one)")
+            sub.add_argument("--host", default=DEFAULT_HOST,
+                             help="address to serve on (default %s; ::1 for IPv6 loopback)"
+                                  % DEFAULT_HOST)
             sub.add_argument("--user", default=DEFAULT_USER)
             sub.add_argument("--password", default=DEFAULT_PASSWORD)
             sub.add_argument("--configure", metavar="QUERY",

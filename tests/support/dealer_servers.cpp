@@ -30,14 +30,22 @@ std::string jsonValue(const std::string& json, const std::string& key) {
   return json.substr(at, end - at);
 }
 
-}  // namespace
-
-DealerServers::DealerServers() {
+std::filesystem::path sharedStateFile() {
   const char* state = std::getenv("KIV_DEALER_SERVERS");
   if (state == nullptr || *state == '\0') {
     throw std::runtime_error("KIV_DEALER_SERVERS is not set: run this test through ctest");
   }
-  const std::string json = readFile(state);
+  return state;
+}
+
+}  // namespace
+
+DealerServers::DealerServers() : DealerServers(sharedStateFile()) {}
+
+DealerServers::DealerServers(const std::filesystem::path& stateFile) {
+  const std::string json = readFile(stateFile);
+  host_ = json.find("\"host\"") == std::string::npos ? "127.0.0.1" : jsonValue(json, "host");
+  if (host_.find(':') != std::string::npos) host_ = "[" + host_ + "]";
   httpPort_ = std::stoi(jsonValue(json, "http_port"));
   ftpPort_ = std::stoi(jsonValue(json, "ftp_port"));
   proxyPort_ = std::stoi(jsonValue(json, "proxy_port"));
@@ -51,12 +59,12 @@ DealerServers::DealerServers() {
 }
 
 std::string DealerServers::webBase() const {
-  return "http://127.0.0.1:" + std::to_string(httpPort_);
+  return "http://" + host_ + ":" + std::to_string(httpPort_);
 }
 
-std::string DealerServers::ftpHost() const { return "127.0.0.1:" + std::to_string(ftpPort_); }
+std::string DealerServers::ftpHost() const { return host_ + ":" + std::to_string(ftpPort_); }
 
-std::string DealerServers::proxyUrl() const { return "http://127.0.0.1:" + std::to_string(proxyPort_); }
+std::string DealerServers::proxyUrl() const { return "http://" + host_ + ":" + std::to_string(proxyPort_); }
 
 void DealerServers::reset() const { control("/_test/reset"); }
 

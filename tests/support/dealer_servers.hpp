@@ -13,9 +13,11 @@ class DealerServers {
  public:
   // Throws std::runtime_error when the state file is missing or unreadable.
   DealerServers();
+  // The servers a test started itself, described by their state file.
+  explicit DealerServers(const std::filesystem::path& stateFile);
 
-  std::string webBase() const;  // "http://127.0.0.1:PORT"
-  std::string ftpHost() const;  // "127.0.0.1:PORT"
+  std::string webBase() const;  // "http://127.0.0.1:PORT", "http://[::1]:PORT"
+  std::string ftpHost() const;  // "127.0.0.1:PORT", "[::1]:PORT"
   // A careless HTTP proxy that answers 200 to everything and forwards nothing.
   std::string proxyUrl() const;  // "http://127.0.0.1:PORT"
   int httpPort() const { return httpPort_; }
@@ -34,6 +36,7 @@ class DealerServers {
  private:
   std::string control(const std::string& pathAndQuery) const;
 
+  std::string host_;  // as it goes into a URL
   int httpPort_ = 0;
   int ftpPort_ = 0;
   int proxyPort_ = 0;
