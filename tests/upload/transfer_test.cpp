@@ -1,5 +1,6 @@
 #include "support/control_fixture.hpp"
 #include "support/photos.hpp"
+#include "support/wine.hpp"
 
 #include <platform/internet/internet.hpp>
 
@@ -21,15 +22,7 @@ namespace {
 
 using test::filesUnder;
 using test::pictureSize;
-
-// The cross-built tests run under Wine, which stands in for Windows.
-bool underWine() {
-#ifdef _WIN32
-  return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
-#else
-  return false;
-#endif
-}
+using test::underWine;
 
 const char* const kCommunicationError =
     "There has been a communication error during the transfer of the images to server. Please try again.";

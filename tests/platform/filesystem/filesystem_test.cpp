@@ -3,6 +3,7 @@
 #include <platform/host/error.hpp>
 
 #include "support/temp_dir.hpp"
+#include "support/wine.hpp"
 
 #include <gtest/gtest.h>
 
@@ -28,11 +29,10 @@ namespace {
 
 namespace stdfs = std::filesystem;
 using kiv::test::TempDir;
+using kiv::test::underWine;
 using kiv::test::writeFile;
 
 #ifdef _WIN32
-bool underWine() { return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr; }
-
 void addAttributes(const stdfs::path& path, DWORD attributes) {
   ASSERT_TRUE(SetFileAttributesW(path.c_str(), GetFileAttributesW(path.c_str()) | attributes));
 }
@@ -61,8 +61,6 @@ bool makeFolderLink(const stdfs::path& target, const stdfs::path& link) {
   return made;
 }
 #else
-bool underWine() { return false; }
-
 bool makeFolderLink(const stdfs::path& target, const stdfs::path& link) {
   stdfs::create_directory_symlink(target, link);
   return true;

@@ -4,6 +4,7 @@
 
 #include <support/photos.hpp>
 #include <support/temp_dir.hpp>
+#include <support/wine.hpp>
 
 #include <gtest/gtest.h>
 
@@ -28,6 +29,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::TempDir;
+using test::underWine;
 
 // Runs the call, expects kiv::Error with that number and returns its message.
 std::string errorOf(int number, const std::function<void()>& call) {
@@ -53,11 +55,6 @@ bool permissionsApply() { return ::geteuid() != 0; }
 #endif
 
 #ifdef _WIN32
-bool underWine() {
-  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-  return ntdll && GetProcAddress(ntdll, "wine_get_version");
-}
-
 // Wine's ReplaceFileW parks the old file under an "rf*.tmp" name of its own
 // and, when the replacement is refused, leaves it there; Windows does not.
 std::set<std::string> withoutWineLeftovers(std::set<std::string> names) {
