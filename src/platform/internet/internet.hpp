@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -39,6 +40,17 @@ struct Timeouts {
 // Replaces the time-outs for this process, so tests of dead or slow servers
 // end quickly. Timeouts{} restores the defaults.
 KIV_EXPORT void setTimeoutsForTesting(const Timeouts& timeouts);
+
+// Receives what the client decided on its own that a person should hear of,
+// such as "the FTP server refused active mode; sending in passive mode". It is
+// called on the thread of the operation, once for each decision, and the text
+// names neither an account nor an address. An empty handler drops them.
+using NoticeHandler = std::function<void(const std::string& notice)>;
+KIV_EXPORT void setNoticeHandler(NoticeHandler handler);
+
+// FTP servers found to need passive mode are remembered for the rest of the
+// process; tests that reuse one server's address start afresh with this.
+KIV_EXPORT void forgetFtpModesForTesting();
 
 // One session keeps its connections: web requests to the same server share
 // one kept-alive connection.
@@ -90,7 +102,11 @@ class KIV_EXPORT Request {
 
 // One FTP login, kept across its operations; when the server drops it between
 // two of them, the next one logs in again. Transfers are binary and in active
-// mode. Names holding CR, LF, NUL or another control character but tab
+// mode, the data connection coming from the server. Where the server refuses
+// that (behind an office's NAT router it sees a private address, or it allows
+// passive mode only) or never connects back, the same put goes at once in
+// passive mode, and so does every later one to that server in this process.
+// Names holding CR, LF, NUL or another control character but tab
 // are refused, since they would smuggle commands into the session.
 class KIV_EXPORT FtpConnection {
  public:

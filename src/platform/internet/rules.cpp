@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <mutex>
+#include <set>
+#include <utility>
 
 namespace kiv::net {
 namespace {
@@ -9,7 +11,21 @@ namespace {
 std::mutex timeoutsMutex;
 Timeouts timeouts;
 
+std::mutex modesMutex;
+std::set<std::string> passiveServers;
+NoticeHandler noticeHandler;
+
 }  // namespace
+
+void setNoticeHandler(NoticeHandler handler) {
+  std::lock_guard lock(modesMutex);
+  noticeHandler = std::move(handler);
+}
+
+void forgetFtpModesForTesting() {
+  std::lock_guard lock(modesMutex);
+  passiveServers.clear();
+}
 
 void setTimeoutsForTesting(const Timeouts& replacement) {
   Timeouts checked = replacement;
@@ -35,6 +51,28 @@ namespace detail {
 Timeouts currentTimeouts() {
   std::lock_guard lock(timeoutsMutex);
   return timeouts;
+}
+
+bool passiveNeeded(const std::string& server) {
+  std::lock_guard lock(modesMutex);
+  return passiveServers.count(server) != 0;
+}
+
+void switchToPassive(const std::string& server, const std::string& reason) {
+  NoticeHandler tell;
+  {
+    std::lock_guard lock(modesMutex);
+    if (!passiveServers.insert(server).second) return;
+    tell = noticeHandler;
+  }
+  // Outside the lock: the handler may take its time, or ask about modes.
+  if (tell) {
+    try {
+      tell(reason);
+    } catch (...) {
+      // A host that cannot show a notice must not lose the photo over it.
+    }
+  }
 }
 
 bool isControl(char c) {

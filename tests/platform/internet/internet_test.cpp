@@ -3,6 +3,7 @@
 #include "support/dealer_servers.hpp"
 #include "support/proxy_environment.hpp"
 #include "support/temp_dir.hpp"
+#include "support/wine.hpp"
 
 #include <gtest/gtest.h>
 
@@ -29,6 +30,7 @@ namespace {
 using namespace std::chrono_literals;
 using test::DealerServers;
 using test::ProxyEnvironment;
+using test::underWine;
 using test::readFile;
 using test::TempDir;
 using test::writeFile;
@@ -53,15 +55,6 @@ int countStartingWith(const std::vector<std::string>& lines, const std::string& 
   return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
     return l.rfind(prefix, 0) == 0;
   }));
-}
-
-// The cross-built tests run under Wine, which stands in for Windows.
-bool underWine() {
-#ifdef _WIN32
-  return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
-#else
-  return false;
-#endif
 }
 
 #ifdef _WIN32
@@ -114,9 +107,25 @@ std::string binaryContent(std::size_t size) {
 }
 
 
+// Wine's WinINet waits for the server to open an active data connection with
+// no limit, and closing the handle from another thread does not end the wait.
+constexpr const char* kWineWaitsForever = "Wine waits without a limit for a data connection that never comes";
+
+// What the client tells the host of its own decisions, while in scope.
+struct HeardNotices {
+  HeardNotices() {
+    setNoticeHandler([this](const std::string& notice) { lines.push_back(notice); });
+  }
+  ~HeardNotices() { setNoticeHandler({}); }
+  std::vector<std::string> lines;
+};
+
 class InternetTest : public ::testing::Test {
  protected:
-  void SetUp() override { servers.reset(); }
+  void SetUp() override {
+    servers.reset();
+    forgetFtpModesForTesting();
+  }
   void TearDown() override { setTimeoutsForTesting({}); }
 
   std::string photoNumberUrl(const std::string& vid) const {
@@ -308,6 +317,9 @@ TEST_F(FtpTest, RefusedOrDroppedPutFails) {
   servers.configure("ftp_fail_put=1");
   EXPECT_FALSE(ftp->putFile((temp / "photo.jpg").string(), "quota.jpg"));
   EXPECT_FALSE(std::filesystem::exists(servers.ftpRoot() / "12" / "quota.jpg"));
+  // A refusal of the file itself is no reason to try passive mode.
+  EXPECT_EQ(countStartingWith(servers.requests(), "FTP STOR"), 1);
+  EXPECT_EQ(countStartingWith(servers.requests(), "FTP PASV") + countStartingWith(servers.requests(), "FTP EPSV"), 0);
 
   servers.configure("ftp_fail_put=0&ftp_drop_put=1");
   EXPECT_FALSE(ftp->putFile((temp / "photo.jpg").string(), "dropped.jpg"));
@@ -428,6 +440,105 @@ TEST_F(FtpTest, LineBreaksAndNulInNamesOrAccountAreRefusedUnsent) {
   EXPECT_FALSE(badHost->putFile((temp / "photo.jpg").string(), "A1.jpg"));
 
   EXPECT_TRUE(servers.requests().empty());
+}
+
+TEST_F(FtpTest, PutsGoPassiveWhereActiveModeIsRefusedAndStayPassive) {
+  const std::string content = binaryContent(64 * 1024);
+  writeFile(temp / "photo.jpg", content);
+  HeardNotices notices;
+  servers.configure("ftp_active_off=1");
+  auto ftp = connect();
+  ASSERT_TRUE(ftp->createDirectory("12"));
+  ASSERT_TRUE(ftp->setCurrentDirectory("/12"));
+  EXPECT_TRUE(ftp->putFile((temp / "photo.jpg").string(), "AB1.jpg"));
+  EXPECT_TRUE(ftp->putFile((temp / "photo.jpg").string(), "AB2.jpg"));
+  // A later connection to the same server, as a single transfer makes.
+  EXPECT_TRUE(connect()->putFile((temp / "photo.jpg").string(), "AB3.jpg"));
+
+  EXPECT_EQ(readFile(servers.ftpRoot() / "12" / "AB1.jpg"), content);
+  EXPECT_EQ(readFile(servers.ftpRoot() / "12" / "AB2.jpg"), content);
+  EXPECT_EQ(readFile(servers.ftpRoot() / "AB3.jpg"), content);
+  const auto requests = servers.requests();
+  EXPECT_EQ(countStartingWith(requests, "FTP EPRT") + countStartingWith(requests, "FTP PORT"), underWine() ? 1 : 2)
+      << "active mode is tried once";
+  EXPECT_EQ(countStartingWith(requests, "FTP STOR /12/AB1.jpg"), 1) << "the refused PORT stopped the first STOR";
+  EXPECT_EQ(countStartingWith(requests, "FTP EPSV") + countStartingWith(requests, "FTP PASV"), 3);
+#ifndef _WIN32
+  EXPECT_EQ(countStartingWith(requests, "FTP USER"), 2) << "the switch keeps the login";
+#endif
+  EXPECT_EQ(notices.lines, std::vector<std::string>{"the FTP server refused active mode; sending in passive mode"});
+}
+
+TEST_F(FtpTest, AServerThatNeverConnectsBackCostsOneAcceptWait) {
+  if (underWine()) GTEST_SKIP() << kWineWaitsForever;
+  setTimeoutsForTesting({.connect = 2s, .idle = 2s});
+  writeFile(temp / "photo.jpg", "jpeg bytes");
+  HeardNotices notices;
+  servers.configure("ftp_no_connect_back=1");
+  auto ftp = connect();
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(ftp->putFile((temp / "photo.jpg").string(), "AB1.jpg"));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 2s);
+  start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(ftp->putFile((temp / "photo.jpg").string(), "AB2.jpg"));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms) << "no second wait";
+
+  EXPECT_EQ(readFile(servers.ftpRoot() / "AB1.jpg"), "jpeg bytes");
+  EXPECT_EQ(readFile(servers.ftpRoot() / "AB2.jpg"), "jpeg bytes");
+  EXPECT_EQ(notices.lines, std::vector<std::string>{
+                               "the FTP server never opened the data connection in active mode; sending in passive mode"});
+}
+
+TEST_F(FtpTest, APassiveReplyNamingAnotherNetworkLeadsToTheServerItself) {
+  if (underWine()) GTEST_SKIP() << "Wine's WinINet follows the address a PASV reply names";
+  writeFile(temp / "photo.jpg", "jpeg bytes");
+  // 192.0.2.1 is kept for documentation: nothing answers there.
+  servers.configure("ftp_active_off=1&ftp_no_epsv=1&ftp_pasv_address=192.0.2.1");
+  EXPECT_TRUE(connect()->putFile((temp / "photo.jpg").string(), "AB1.jpg"));
+  EXPECT_EQ(readFile(servers.ftpRoot() / "AB1.jpg"), "jpeg bytes");
+  EXPECT_EQ(countStartingWith(servers.requests(), "FTP PASV"), 1);
+}
+
+#ifndef _WIN32
+// Servers of the test's own on the IPv6 loopback, stopped when it ends.
+class Ipv6Servers {
+ public:
+  explicit Ipv6Servers(const std::filesystem::path& folder) : state_(folder / "state.json") {
+    started_ = std::system(command("start --host ::1").c_str()) == 0;
+  }
+  ~Ipv6Servers() {
+    if (started_) std::system(command("stop").c_str());
+  }
+  bool started() const { return started_; }
+  DealerServers servers() const { return DealerServers(state_); }
+
+ private:
+  std::string command(const std::string& verb) const {
+    return "/usr/bin/python3 '" KIV_DEALER_SERVERS_SCRIPT "' " + verb + " --state '" + state_.string() + "' >/dev/null";
+  }
+  std::filesystem::path state_;
+  bool started_ = false;
+};
+#endif
+
+TEST_F(FtpTest, AnIpv6ServerTakesPutsInBothModes) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Wine's WinINet makes FTP connections over IPv4 only";
+#else
+  const Ipv6Servers own(temp.path());
+  if (!own.started()) GTEST_SKIP() << "this machine has no IPv6 loopback";
+  const DealerServers v6 = own.servers();
+  writeFile(temp / "photo.jpg", "jpeg bytes");
+  EXPECT_TRUE(session.connectFtp(v6.ftpHost(), v6.user(), v6.password())->putFile((temp / "photo.jpg").string(), "A1.jpg"));
+  v6.configure("ftp_active_off=1");
+  EXPECT_TRUE(session.connectFtp(v6.ftpHost(), v6.user(), v6.password())->putFile((temp / "photo.jpg").string(), "A2.jpg"));
+
+  EXPECT_EQ(readFile(v6.ftpRoot() / "A1.jpg"), "jpeg bytes");
+  EXPECT_EQ(readFile(v6.ftpRoot() / "A2.jpg"), "jpeg bytes");
+  const auto requests = v6.requests();
+  EXPECT_EQ(countStartingWith(requests, "FTP EPRT |2|::1|"), 2);
+  EXPECT_EQ(countStartingWith(requests, "FTP EPSV"), 1);
+#endif
 }
 
 TEST_F(FtpTest, MissingLocalFileFailsWithoutTransfer) {

@@ -38,6 +38,31 @@ struct EasyDeleter {
 };
 using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
 
+struct MultiDeleter {
+  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+using MultiHandle = std::unique_ptr<CURLM, MultiDeleter>;
+
+// Runs one transfer of easy on multi, which keeps its connection between
+// transfers. curl 7.88 leaves a passive data connection that is still being
+// made out of what it waits on, so its own loop would notice it only after a
+// second; waking often keeps every passive put from costing that second.
+CURLcode performOn(CURLM* multi, CURL* easy) {
+  if (curl_multi_add_handle(multi, easy) != CURLM_OK) return CURLE_FAILED_INIT;
+  CURLMcode status = CURLM_OK;
+  for (int running = 1; running != 0 && status == CURLM_OK;) {
+    status = curl_multi_perform(multi, &running);
+    if (running != 0 && status == CURLM_OK) status = curl_multi_poll(multi, nullptr, 0, 10, nullptr);
+  }
+  CURLcode result = status == CURLM_OUT_OF_MEMORY ? CURLE_OUT_OF_MEMORY : CURLE_FAILED_INIT;
+  int queued = 0;
+  while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+    if (message->msg == CURLMSG_DONE && message->easy_handle == easy) result = message->data.result;
+  }
+  curl_multi_remove_handle(multi, easy);
+  return result;
+}
+
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
@@ -135,6 +160,20 @@ std::string escapePath(CURL* easy, std::string_view path) {
   }
 }
 
+// The verb of the last command curl sent ("EPRT"); nothing else of the line
+// is kept, since one of them carries the password.
+int noteCommand(CURL*, curl_infotype type, char* data, size_t size, void* userdata) {
+  if (type != CURLINFO_HEADER_OUT) return 0;
+  auto* verb = static_cast<std::string*>(userdata);
+  const std::string_view line(data, size);
+  try {
+    verb->assign(line.substr(0, line.find_first_of(" \r\n")));
+  } catch (...) {
+    verb->clear();
+  }
+  return 0;
+}
+
 // Holds a put to the idle time-out until its last byte is handed over. The
 // wait for the server's confirmation after that is bounded by the response
 // time-out the put sets.
@@ -143,10 +182,20 @@ struct PutProgress {
   std::chrono::seconds idle{};
   Clock::time_point lastMove = Clock::now();
   curl_off_t lastSent = 0;
+  const std::vector<std::string>* replies = nullptr;
+  const std::string* lastCommand = nullptr;
+  bool stuckAfterEprt = false;
 };
 
 int watchPut(void* data, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent) {
   auto* progress = static_cast<PutProgress*>(data);
+  // Over IPv6 curl has no PORT to fall back on after a refused EPRT and waits
+  // for a reply to a command it never sent; over IPv4 it has sent PORT by now.
+  if (*progress->lastCommand == "EPRT" && !progress->replies->empty() &&
+      progress->replies->back().rfind('5', 0) == 0) {
+    progress->stuckAfterEprt = true;
+    return 1;
+  }
   const auto now = Clock::now();
   if (sent != progress->lastSent) {
     progress->lastSent = sent;
@@ -212,6 +261,7 @@ std::unique_ptr<Request> Session::openUrl(const std::string& url) {
 }
 
 struct FtpConnection::Impl {
+  MultiHandle multi;  // holds the kept connection
   EasyHandle easy;
   std::string baseUrl;  // "ftp://host[:port]/"
   std::vector<std::string> replies;  // the server's reply lines during the last perform
@@ -221,6 +271,11 @@ struct FtpConnection::Impl {
   bool refused = false;              // the login was answered with 530
   std::string folder;                // the folder puts go into, once entered: "/12"
   bool connected = false;            // the last perform opened a new connection
+  std::string server;                // "host[:port]", what its data mode is remembered by
+  bool passive = false;              // data connections go to the server
+  CURLcode lastResult = CURLE_OK;
+  std::string lastCommand;           // the verb of the last command sent
+  bool stuckAfterEprt = false;       // the last put was stopped after a refused EPRT
 
   // The name of a file in the folder entered, relative to the login folder when none was.
   std::string inFolder(const std::string& name) const { return folder.empty() ? name : folder + "/" + name; }
@@ -241,7 +296,7 @@ struct FtpConnection::Impl {
     if (responseTimeout) {
       curl_easy_setopt(easy.get(), CURLOPT_SERVER_RESPONSE_TIMEOUT, static_cast<long>(responseTimeout->count()));
     }
-    CURLcode result = curl_easy_perform(easy.get());
+    CURLcode result = performOn(multi.get(), easy.get());
     // A kept connection the server has dropped meanwhile answers nothing: the
     // same step goes once more over a new connection and login.
     long connects = 0;
@@ -249,11 +304,12 @@ struct FtpConnection::Impl {
     if (result != CURLE_OK && loggedIn && connects == 0 && replies.empty()) {
       if (upload) std::rewind(upload);
       curl_easy_setopt(easy.get(), CURLOPT_FRESH_CONNECT, 1L);
-      result = curl_easy_perform(easy.get());
+      result = performOn(multi.get(), easy.get());
       curl_easy_setopt(easy.get(), CURLOPT_FRESH_CONNECT, 0L);
       curl_easy_getinfo(easy.get(), CURLINFO_NUM_CONNECTS, &connects);
     }
     connected = connects > 0;
+    lastResult = result;
     if (anyReplyStartsWith("230")) loggedIn = true;
     if (result == CURLE_LOGIN_DENIED && anyReplyStartsWith("530")) refused = true;
     if (result != CURLE_OK && (!loggedIn || refused)) gaveUp = true;
@@ -296,8 +352,66 @@ struct FtpConnection::Impl {
     return ours < codes.size() ? codes[ours] : 0;
   }
 
-  // STOR of an open file under a name the URL can carry.
+  // STOR of an open file under a name the URL can carry: in active mode
+  // first, and once more in passive mode when the active data connection
+  // could not be made.
   bool store(std::FILE* file, curl_off_t size, const std::string& remoteName) {
+    if (!passive) {
+      if (storeOnce(file, size, remoteName)) return true;
+      const char* reason = activeFailure();
+      if (reason == nullptr) return false;
+      // After a STOR that waited in vain for its data connection the server
+      // may still be waiting for it: that control connection is not reused.
+      // (One stopped after EPRT curl closes itself.)
+      const bool wedged = reason == detail::kNoConnectBack;
+      usePassive();
+      detail::switchToPassive(server, reason);
+      std::rewind(file);
+      if (wedged) curl_easy_setopt(easy.get(), CURLOPT_FRESH_CONNECT, 1L);
+      const bool stored = storeOnce(file, size, remoteName);
+      if (wedged) curl_easy_setopt(easy.get(), CURLOPT_FRESH_CONNECT, 0L);
+      return stored;
+    }
+    return storeOnce(file, size, remoteName);
+  }
+
+  // Why the last put could not make its active data connection, or null when
+  // it failed for another reason: the server refused EPRT and PORT, answered
+  // 425 (it could not connect), or took the STOR and never connected, which
+  // ends in whichever limit comes first: accept, reply or idle time.
+  const char* activeFailure() const {
+    switch (lastResult) {
+      case CURLE_FTP_PORT_FAILED:
+      case CURLE_FTP_ACCEPT_FAILED:
+        return detail::kActiveRefused;
+      case CURLE_UPLOAD_FAILED:
+        return anyReplyStartsWith("425") ? detail::kActiveRefused : nullptr;
+      case CURLE_ABORTED_BY_CALLBACK:
+        if (stuckAfterEprt) return detail::kActiveRefused;
+        [[fallthrough]];
+      case CURLE_FTP_ACCEPT_TIMEOUT:
+      case CURLE_OPERATION_TIMEDOUT: {
+        curl_off_t sent = 0;
+        curl_easy_getinfo(easy.get(), CURLINFO_SIZE_UPLOAD_T, &sent);
+        const bool storAccepted = anyReplyStartsWith("150") || anyReplyStartsWith("125");
+        return storAccepted && sent == 0 ? detail::kNoConnectBack : nullptr;
+      }
+      default:
+        return nullptr;
+    }
+  }
+
+  void usePassive() {
+    passive = true;
+    CURL* e = easy.get();
+    curl_easy_setopt(e, CURLOPT_FTPPORT, nullptr);
+    curl_easy_setopt(e, CURLOPT_FTP_USE_EPSV, 1L);
+    // A PASV reply may name a private address of the server's own network;
+    // the data connection goes to the address the login went to.
+    curl_easy_setopt(e, CURLOPT_FTP_SKIP_PASV_IP, 1L);
+  }
+
+  bool storeOnce(std::FILE* file, curl_off_t size, const std::string& remoteName) {
     CURL* e = easy.get();
     // A leading "/" in the URL's path would be taken as a separator: an
     // absolute name starts with an escaped one.
@@ -309,6 +423,9 @@ struct FtpConnection::Impl {
     PutProgress progress;
     progress.size = size;
     progress.idle = limits.idle;
+    progress.replies = &replies;
+    progress.lastCommand = &lastCommand;
+    lastCommand.clear();
     const auto confirmWait =
         limits.idle + std::chrono::seconds(static_cast<std::size_t>(size) / limits.leastPutBytesPerSecond + 1);
 
@@ -322,6 +439,7 @@ struct FtpConnection::Impl {
     curl_easy_setopt(e, CURLOPT_XFERINFODATA, &progress);
     curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
     const bool stored = perform(confirmWait, file);
+    stuckAfterEprt = progress.stuckAfterEprt;
     curl_easy_setopt(e, CURLOPT_NOPROGRESS, 1L);
     curl_easy_setopt(e, CURLOPT_XFERINFODATA, nullptr);
     curl_easy_setopt(e, CURLOPT_UPLOAD, 0L);
@@ -355,11 +473,14 @@ std::unique_ptr<FtpConnection> Session::connectFtp(const std::string& host,
                                                    const std::string& user,
                                                    const std::string& password) {
   auto impl = std::make_unique<FtpConnection::Impl>();
+  impl->multi.reset(curl_multi_init());
   impl->easy.reset(curl_easy_init());
   impl->baseUrl = "ftp://" + host + "/";
   // A line break in the account would smuggle commands into the login.
-  impl->usable = impl->easy && isPlainHost(host) && safeInCommand(user) && safeInCommand(password);
+  impl->usable = impl->multi && impl->easy && isPlainHost(host) && safeInCommand(user) && safeInCommand(password);
   if (impl->usable) {
+    // A new connection replaces the kept one, never joins it.
+    curl_multi_setopt(impl->multi.get(), CURLMOPT_MAXCONNECTS, 1L);
     CURL* e = impl->easy.get();
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "ftp");
     // An HTTP proxy would get the account and could claim a put it never made.
@@ -373,6 +494,11 @@ std::unique_ptr<FtpConnection> Session::connectFtp(const std::string& host,
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, discard);
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, collectResponse);
     curl_easy_setopt(e, CURLOPT_HEADERDATA, &impl->replies);
+    curl_easy_setopt(e, CURLOPT_DEBUGFUNCTION, noteCommand);
+    curl_easy_setopt(e, CURLOPT_DEBUGDATA, &impl->lastCommand);
+    curl_easy_setopt(e, CURLOPT_VERBOSE, 1L);
+    impl->server = host;
+    if (detail::passiveNeeded(host)) impl->usePassive();
   }
   return std::unique_ptr<FtpConnection>(new FtpConnection(std::move(impl)));
 }

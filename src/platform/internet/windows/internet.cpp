@@ -320,6 +320,10 @@ struct FtpConnection::Impl {
   bool gaveUp = false;    // the first connection or login failed
   bool refused = false;   // the login was answered with 530
   std::string folder;     // the folder puts go into, once entered: "/12"
+  std::string server;     // "host[:port]" as given, what its data mode is remembered by
+  bool passive = false;   // data connections go to the server
+  // Why the last put could not make its active data connection, if that is why it failed.
+  const char* activeTrouble = nullptr;
   Handle internet;        // FTP's own, never through a proxy
   Handle connection;
   Watchdog watchdog;
@@ -337,9 +341,9 @@ struct FtpConnection::Impl {
     const Timeouts limits = currentTimeouts();
     applyTimeouts(internet.get(), limits);
     watch(limits.connect);
-    // Flags 0: active mode, the data connection comes from the server.
+    // Without the passive flag the data connection comes from the server.
     HINTERNET opened = InternetConnectA(internet.get(), host.c_str(), port, user.c_str(), password.c_str(),
-                                        INTERNET_SERVICE_FTP, 0, 0);
+                                        INTERNET_SERVICE_FTP, passive ? INTERNET_FLAG_PASSIVE : 0, 0);
     const DWORD error = GetLastError();
     if (aborted()) return Outcome::Silent;
     if (opened == nullptr) {
@@ -424,6 +428,7 @@ struct FtpConnection::Impl {
       opened = FtpOpenFileA(connection.get(), remoteName.c_str(), GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 0);
       return opened != nullptr;
     });
+    if (!passive && began != Outcome::Done) activeTrouble = activeFailure(began);
     // A STOR left unanswered has been answered in part (its TYPE and PORT):
     // no second try.
     if (began == Outcome::Silent && !internet) return Outcome::Lost;
@@ -468,6 +473,24 @@ struct FtpConnection::Impl {
     const long code = replyCode(lastReply());
     if (code >= 200 && code < 300) return Outcome::Done;
     return code >= 400 ? Outcome::Refused : Outcome::Lost;
+  }
+
+  // Whether an active put that did not begin failed for want of its data
+  // connection: PORT refused (the replies PORT gets), the server unable to
+  // connect (425), or its STOR accepted and the connection never made.
+  static const char* activeFailure(Outcome began) {
+    const long code = replyCode(lastReply());
+    if (began == Outcome::Refused && (code == 425 || code == 500 || code == 501 || code == 502 || code == 504)) {
+      return detail::kActiveRefused;
+    }
+    if (began == Outcome::Silent && (code == 150 || code == 125)) return detail::kNoConnectBack;
+    return nullptr;
+  }
+
+  // WinINet takes the mode with the connection: passive puts go over a new login.
+  void usePassive() {
+    passive = true;
+    connection.reset();
   }
 
   // A server may confirm a transfer it did not keep whole; ask what it holds.
@@ -517,6 +540,8 @@ std::unique_ptr<FtpConnection> Session::connectFtp(const std::string& host, cons
   }
   impl->host = std::string(name);
   impl->port = static_cast<INTERNET_PORT>(port);
+  impl->server = host;
+  impl->passive = detail::passiveNeeded(host);
   // A line break in the account would smuggle commands into the login.
   impl->usable = plain && !impl->host.empty() && safeInCommand(user) && safeInCommand(password);
   return std::unique_ptr<FtpConnection>(new FtpConnection(std::move(impl)));
@@ -559,7 +584,15 @@ bool FtpConnection::putFile(const std::string& local, const std::string& remoteN
     if (GetFileType(file.get()) != FILE_TYPE_DISK || !GetFileSizeEx(file.get(), &size)) return false;
     const auto bytes = static_cast<std::uint64_t>(size.QuadPart);
     const std::string target = impl_->inFolder(remoteName);
-    if (impl_->perform([&] { return impl_->store(file.get(), bytes, target); }) != Outcome::Done) return false;
+    const auto store = [&] { return impl_->store(file.get(), bytes, target); };
+    impl_->activeTrouble = nullptr;
+    Outcome stored = impl_->perform(store);
+    if (stored != Outcome::Done && impl_->activeTrouble != nullptr) {
+      impl_->usePassive();
+      detail::switchToPassive(impl_->server, impl_->activeTrouble);
+      stored = impl_->perform(store);
+    }
+    if (stored != Outcome::Done) return false;
     return impl_->holds(target, bytes);
   } catch (...) {
     return false;
