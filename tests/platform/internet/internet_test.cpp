@@ -295,6 +295,12 @@ TEST_F(FtpTest, ExistingFolderIsEnteredAndNamesAreSentExactly) {
 #endif
   EXPECT_EQ(countStartingWith(servers.requests(), "FTP MKD"), 0);
   EXPECT_EQ(countStartingWith(servers.requests(), "FTP USER"), 1);
+#ifndef _WIN32
+  // A name the URL cannot carry is parked in the folder it lands in, where an
+  // account allowed only that subfolder may write as well.
+  EXPECT_EQ(countStartingWith(servers.requests(), "FTP STOR /5/.kivphoto-"), 1);
+  EXPECT_EQ(countStartingWith(servers.requests(), "FTP STOR /5/sub dir/.kivphoto-"), 1);
+#endif
 }
 
 TEST_F(FtpTest, RefusedFolderLeavesPutRelativeToLoginFolder) {

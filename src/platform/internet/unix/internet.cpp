@@ -535,7 +535,13 @@ bool FtpConnection::putFile(const std::string& local, const std::string& remoteN
   const bool urlCanCarryName = std::none_of(remoteName.begin(), remoteName.end(), isControl);
   if (urlCanCarryName) return impl_->store(file.get(), size, target) && impl_->holds(target, size);
 
-  const std::string parked = impl_->inFolder(parkingName());
+  // Parked beside its final place, where an account allowed only a subfolder
+  // may write too; a folder part the URL cannot carry either parks it in the
+  // folder entered.
+  const std::size_t slash = target.rfind('/');
+  const std::string landing = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  const bool urlCanCarryFolder = std::none_of(landing.begin(), landing.end(), isControl);
+  const std::string parked = urlCanCarryFolder ? landing + parkingName() : impl_->inFolder(parkingName());
   if (!impl_->store(file.get(), size, parked)) return false;
   if (impl_->command("RNFR " + parked) != 350 || impl_->command("RNTO " + target) != 250) {
     impl_->command("DELE " + parked);
