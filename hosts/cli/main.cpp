@@ -7,6 +7,7 @@
 
 #include <control/upload.hpp>
 #include <platform/host/text.hpp>
+#include <platform/internet/internet.hpp>
 
 #include <atomic>
 #include <cstdio>
@@ -228,6 +229,10 @@ int run(const Options& options, const Console& console) {
     if (applied.defaultPassword) std::cerr << "kivphoto: warning: " << hosts::DefaultPasswordWarning << '\n';
     stopOnSignals();
   }
+  net::setNoticeHandler([&site](const std::string& notice) { site.notice(notice); });
+  struct StopNotices {
+    ~StopNotices() { net::setNoticeHandler({}); }
+  } stopNotices;
   try {
     upload.Show();
     site.Refresh();

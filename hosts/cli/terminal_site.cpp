@@ -81,6 +81,12 @@ bool TerminalSite::StopRequested() {
   return stopped_;
 }
 
+void TerminalSite::notice(const std::string& text) {
+  finishLine();
+  out_.flush();
+  err_ << "kivphoto: " << text << std::endl;
+}
+
 void TerminalSite::finishLine() {
   if (!lineOpen_) return;
   out_ << '\n';

@@ -35,6 +35,9 @@ class TerminalSite final : public host::Site {
 
   // Ends a progress line left open on the terminal.
   void finishLine();
+  // Says on standard error what the control's network client decided for
+  // itself, e.g. a switch to passive FTP.
+  void notice(const std::string& text);
 
   bool closed() const { return closed_; }
   bool stopped() const { return stopped_; }

@@ -3,6 +3,7 @@
 #include "control_thread.hpp"
 
 #include <control/upload.hpp>
+#include <platform/internet/internet.hpp>
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -125,6 +126,12 @@ Window::Window(hosts::Options options, QWidget* parent)
     if (busy()) setCursor(Qt::BusyCursor);
   });
 
+  // Notices come from the control's thread, in the middle of an upload.
+  net::setNoticeHandler([this](const std::string& notice) {
+    QMetaObject::invokeMethod(
+        this, [this, text = QString::fromStdString(notice)] { showNotice(text); }, Qt::QueuedConnection);
+  });
+
   applySnapshot(takeSnapshot(surface));
   post([](Upload& upload) { upload.Initialize(); });
   applySettings();
@@ -133,6 +140,7 @@ Window::Window(hosts::Options options, QWidget* parent)
 Window::~Window() {
   waitIdle(-1);
   thread_.reset();
+  net::setNoticeHandler({});
 }
 
 // Settings are read before the window shows anything: with a damaged one
@@ -203,6 +211,17 @@ void Window::startGallery() {
     describeJob();
   }
   post([](Upload& upload) { upload.Show(); });
+}
+
+// A decision of the network client the user should know of, such as a switch
+// to passive FTP: in the status strip, and on standard error for the record.
+void Window::showNotice(const QString& text) {
+  std::fprintf(stderr, "kivphoto-desktop: %s\n", text.toUtf8().constData());
+  QString sentence = text;
+  if (!sentence.isEmpty()) sentence[0] = sentence[0].toUpper();
+  sentence += ".";
+  if (uploading_) sentence += " Cancel or Escape stops after the photo being sent.";
+  setStatus(sentence);
 }
 
 QString Window::status() const { return status_->text(); }

@@ -89,6 +89,7 @@ class Window final : public QWidget, private ViewEvents {
   void startUpload(bool onlyTicked);
   void requestStop();
   void setStatus(const QString& text);
+  void showNotice(const QString& text);
   void lookBusy();
   bool anyTicked() const;
   void post(std::function<void(Upload&)> event);

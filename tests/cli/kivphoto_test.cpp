@@ -236,6 +236,14 @@ TEST_F(KivphotoTest, UploadAllSendsEveryPhotoReducedAndEmptiesTheFolder) {
   EXPECT_TRUE(outcome.err.empty()) << outcome.err;
 }
 
+TEST_F(KivphotoTest, ASwitchToPassiveModeIsSaidOnceAndEveryPhotoStillGoes) {
+  servers_.configure("ftp_active_off=1");
+  const Outcome outcome = runWithServers({"upload-all"});
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(received().size(), 4u);
+  EXPECT_EQ(outcome.err, "kivphoto: the FTP server refused active mode; sending in passive mode\n");
+}
+
 TEST_F(KivphotoTest, UploadOfASelectionSendsExactlyThosePhotos) {
   const Outcome outcome = runWithServers({"upload", "1,4"});
   EXPECT_EQ(outcome.status, 0) << outcome.err;

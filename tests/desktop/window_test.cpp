@@ -1,6 +1,7 @@
 #include "window.hpp"
 
 #include <control/upload.hpp>
+#include <platform/internet/internet.hpp>
 
 #include "support/dealer_servers.hpp"
 #include "support/photos.hpp"
@@ -273,6 +274,29 @@ TEST_F(DesktopWindowTest, CancelEscapeOrCloseDuringAnUploadStopAfterThePhotoInFl
     EXPECT_EQ(w->exitStatus(), 1) << way;
     EXPECT_TRUE(messages.empty()) << way;
   }
+}
+
+TEST_F(DesktopWindowTest, ASwitchToPassiveModeIsShownInTheStatusStrip) {
+  test::DealerServers servers;
+  servers.reset();
+  net::forgetFtpModesForTesting();
+  // Each web answer held a second, so the notice can be seen before the end.
+  servers.configure("ftp_active_off=1&delay=1");
+  photos(2);
+  auto w = open({"--vehicle", "41", "--company", "7", "--web", servers.webBase(), "--ftp", servers.ftpHost(),
+                 "--ftp-user", servers.user(), "--set", "KIVPassword=" + servers.password()});
+  click(view(*w, "imgUploadAll"));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return w->status().contains("passive"); }, 10000));
+  EXPECT_EQ(w->status().toStdString(),
+            "The FTP server refused active mode; sending in passive mode. Cancel or Escape stops after the photo "
+            "being sent.");
+  const auto shot = std::filesystem::path(KIV_SCREENSHOT_FILE).parent_path() / "desktop_passive_notice.png";
+  std::filesystem::create_directories(shot.parent_path());
+  EXPECT_TRUE(w->grab().save(QString::fromStdString(shot.string())));
+  ASSERT_TRUE(w->waitIdle());
+  EXPECT_EQ(filesIn(servers.ftpRoot()).size(), 2u);
+  EXPECT_TRUE(messages.empty());
+  net::forgetFtpModesForTesting();
 }
 
 TEST_F(DesktopWindowTest, AFailedPutShowsTheMessageWhileTheWindowHoldsTheLastRepaint) {
