@@ -470,7 +470,7 @@ TEST_F(FtpTest, PutsGoPassiveWhereActiveModeIsRefusedAndStayPassive) {
   EXPECT_EQ(countStartingWith(requests, "FTP STOR /12/AB1.jpg"), 1) << "the refused PORT stopped the first STOR";
   EXPECT_EQ(countStartingWith(requests, "FTP EPSV") + countStartingWith(requests, "FTP PASV"), 3);
 #ifndef _WIN32
-  EXPECT_EQ(countStartingWith(requests, "FTP USER"), 2) << "the switch keeps the login";
+  EXPECT_EQ(countStartingWith(requests, "FTP USER"), 2) << "one login per connection: the switch keeps it";
 #endif
   EXPECT_EQ(notices.lines, std::vector<std::string>{"the FTP server refused active mode; sending in passive mode"});
 }
