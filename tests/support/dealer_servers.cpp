@@ -44,7 +44,7 @@ DealerServers::DealerServers() : DealerServers(sharedStateFile()) {}
 
 DealerServers::DealerServers(const std::filesystem::path& stateFile) {
   const std::string json = readFile(stateFile);
-  host_ = json.find("\"host\"") == std::string::npos ? "127.0.0.1" : jsonValue(json, "host");
+  host_ = jsonValue(json, "host");
   if (host_.find(':') != std::string::npos) host_ = "[" + host_ + "]";
   httpPort_ = std::stoi(jsonValue(json, "http_port"));
   ftpPort_ = std::stoi(jsonValue(json, "ftp_port"));

@@ -94,7 +94,7 @@ class FaultTest : public ::testing::TestWithParam<std::tuple<Fault, bool>> {
 TEST_P(FaultTest, ReportsEachFailureOnceAndLosesNoPhoto) {
   const auto& [fault, express] = GetParam();
   if (fault.hangsUnderWine && test::underWine()) {
-    GTEST_SKIP() << "Wine waits without a limit for a data connection that never comes";
+    GTEST_SKIP() << test::kWineWaitsForDataConnection;
   }
   servers.configure(fault.serverSwitches);
   const std::string original = test::readFile(f.dock / "a.jpg");

@@ -107,10 +107,6 @@ std::string binaryContent(std::size_t size) {
 }
 
 
-// Wine's WinINet waits for the server to open an active data connection with
-// no limit, and closing the handle from another thread does not end the wait.
-constexpr const char* kWineWaitsForever = "Wine waits without a limit for a data connection that never comes";
-
 // What the client tells the host of its own decisions, while in scope.
 struct HeardNotices {
   HeardNotices() {
@@ -476,7 +472,7 @@ TEST_F(FtpTest, PutsGoPassiveWhereActiveModeIsRefusedAndStayPassive) {
 }
 
 TEST_F(FtpTest, AServerThatNeverConnectsBackCostsOneAcceptWait) {
-  if (underWine()) GTEST_SKIP() << kWineWaitsForever;
+  if (underWine()) GTEST_SKIP() << test::kWineWaitsForDataConnection;
   setTimeoutsForTesting({.connect = 2s, .idle = 2s});
   writeFile(temp / "photo.jpg", "jpeg bytes");
   HeardNotices notices;
