@@ -1,5 +1,5 @@
-// The server's entry points: self-registration for the current user (no
-// administrator needed), the class object, and unloading.
+// The server's entry points: self-registration (for the machine where the
+// process may, else for the user), the class object, and unloading.
 #include "com_server.hpp"
 
 #include <control/typelib.hpp>
@@ -61,18 +61,44 @@ class ClassFactory final : public IClassFactory {
 
 ClassFactory gFactory;
 
-// One key and its values under HKEY_CURRENT_USER\Software\Classes.
+// A registration goes under Software\Classes of the machine (what regsvr32 run
+// by an administrator is expected to write, and what elevated programs and Wine
+// read) or of the user, always in this module's own registry view, so the
+// 32-bit and the 64-bit control register side by side.
+constexpr REGSAM kOwnView = sizeof(void*) == 8 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+constexpr REGSAM kOtherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+constexpr const wchar_t* kClassesPath = L"Software\\Classes\\";
+
+// The type library's key names the platform of the module it points to.
+constexpr const wchar_t* kTypeLibPlatform = sizeof(void*) == 8 ? L"win64" : L"win32";
+
+// The machine's classes when this process may write them, else the user's.
+HKEY permittedClasses() {
+  HKEY handle = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Classes", 0, KEY_CREATE_SUB_KEY | kOwnView, &handle) !=
+      ERROR_SUCCESS)
+    return HKEY_CURRENT_USER;
+  RegCloseKey(handle);
+  return HKEY_LOCAL_MACHINE;
+}
+
+// One key and its values under Software\Classes.
 struct Key {
   std::wstring path;
   std::vector<std::pair<std::wstring, std::wstring>> values;  // an empty name is the default value
 };
 
+std::wstring classKey() { return L"CLSID\\" + text(typelib::kClassId); }
+std::wstring typeLibKey() { return L"TypeLib\\" + text(typelib::kLibraryId); }
+std::wstring typeLibVersionKey() { return typeLibKey() + L"\\" + text(typelib::kVersion); }
+std::wstring interfaceKey(std::string_view iid) { return L"Interface\\" + text(iid); }
+
 std::vector<Key> registration(const std::wstring& module) {
-  const std::wstring clsid = L"CLSID\\" + text(typelib::kClassId);
+  const std::wstring clsid = classKey();
   const std::wstring progId = text(typelib::kProgId);
   const std::wstring libId = text(typelib::kLibraryId);
   const std::wstring version = text(typelib::kVersion);
-  const std::wstring library = L"TypeLib\\" + libId + L"\\" + version;
+  const std::wstring library = typeLibVersionKey();
   std::wstring folder = module.substr(0, module.find_last_of(L"\\/"));
   std::vector<Key> keys{
       {clsid, {{L"", text(typelib::kClassName)}}},
@@ -90,13 +116,13 @@ std::vector<Key> registration(const std::wstring& module) {
       {progId, {{L"", text(typelib::kClassName)}}},
       {progId + L"\\CLSID", {{L"", text(typelib::kClassId)}}},
       {library, {{L"", text(typelib::kHelpString)}}},
-      {library + L"\\0\\win64", {{L"", module}}},
+      {library + L"\\0\\" + kTypeLibPlatform, {{L"", module}}},
       {library + L"\\FLAGS", {{L"", L"0"}}},
       {library + L"\\HELPDIR", {{L"", folder}}},
   };
   for (auto [iid, name] :
        {std::pair{typelib::kInterfaceId, L"_Upload"}, std::pair{typelib::kEventInterfaceId, L"__Upload"}}) {
-    const std::wstring key = L"Interface\\" + text(iid);
+    const std::wstring key = interfaceKey(iid);
     keys.push_back({key, {{L"", name}}});
     keys.push_back({key + L"\\ProxyStubClsid", {{L"", std::wstring(kTypeLibMarshaler)}}});
     keys.push_back({key + L"\\ProxyStubClsid32", {{L"", std::wstring(kTypeLibMarshaler)}}});
@@ -105,23 +131,11 @@ std::vector<Key> registration(const std::wstring& module) {
   return keys;
 }
 
-// The trees registration makes, deepest owner first.
-std::vector<std::wstring> registeredTrees() {
-  const std::wstring libId = text(typelib::kLibraryId);
-  return {L"CLSID\\" + text(typelib::kClassId),
-          text(typelib::kProgId),
-          L"TypeLib\\" + libId + L"\\" + text(typelib::kVersion),
-          L"Interface\\" + text(typelib::kInterfaceId),
-          L"Interface\\" + text(typelib::kEventInterfaceId)};
-}
-
-constexpr const wchar_t* kClasses = L"Software\\Classes\\";
-
-bool writeKey(const Key& key) {
+bool writeKey(HKEY classes, const Key& key) {
   HKEY handle = nullptr;
-  const std::wstring path = kClasses + key.path;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &handle, nullptr) !=
-      ERROR_SUCCESS)
+  const std::wstring path = kClassesPath + key.path;
+  if (RegCreateKeyExW(classes, path.c_str(), 0, nullptr, 0, KEY_WRITE | kOwnView, nullptr, &handle,
+                      nullptr) != ERROR_SUCCESS)
     return false;
   bool ok = true;
   for (const auto& [name, value] : key.values) {
@@ -133,13 +147,92 @@ bool writeKey(const Key& key) {
   return ok;
 }
 
-bool removeTree(const std::wstring& key) {
-  const std::wstring path = kClasses + key;
-  LSTATUS status = RegDeleteTreeW(HKEY_CURRENT_USER, path.c_str());
+bool exists(HKEY classes, const std::wstring& key, REGSAM view) {
+  HKEY handle = nullptr;
+  const std::wstring path = kClassesPath + key;
+  if (RegOpenKeyExW(classes, path.c_str(), 0, KEY_READ | view, &handle) != ERROR_SUCCESS) return false;
+  RegCloseKey(handle);
+  return true;
+}
+
+bool removeTree(HKEY classes, const std::wstring& key) {
+  const std::wstring path = kClassesPath + key;
+  HKEY handle = nullptr;
+  LSTATUS status = RegOpenKeyExW(classes, path.c_str(), 0, DELETE | KEY_READ | KEY_WRITE | kOwnView,
+                                 &handle);
   if (status == ERROR_FILE_NOT_FOUND) return true;
   if (status != ERROR_SUCCESS) return false;
-  status = RegDeleteKeyW(HKEY_CURRENT_USER, path.c_str());
+  status = RegDeleteTreeW(handle, nullptr);
+  RegCloseKey(handle);
+  if (status != ERROR_SUCCESS) return false;
+  status = RegDeleteKeyExW(classes, path.c_str(), kOwnView, 0);
   return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
+}
+
+// Removes a key left without subkeys or values; keeps one that still holds some.
+void removeIfEmpty(HKEY classes, const std::wstring& key) {
+  HKEY handle = nullptr;
+  const std::wstring path = kClassesPath + key;
+  if (RegOpenKeyExW(classes, path.c_str(), 0, KEY_READ | kOwnView, &handle) != ERROR_SUCCESS) return;
+  DWORD subkeys = 0, values = 0;
+  const bool empty = RegQueryInfoKeyW(handle, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                                      nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+                     subkeys == 0 && values == 0;
+  RegCloseKey(handle);
+  if (empty) RegDeleteKeyExW(classes, path.c_str(), kOwnView, 0);
+}
+
+HRESULT unregisterFrom(HKEY classes) {
+  // The class and its interfaces live apart in each registry view, the type
+  // library's key is shared by the 32-bit and the 64-bit view, and the ProgID
+  // is shared on Windows but not under Wine: what the other bitness still
+  // needs stays while its class is registered.
+  const std::wstring progId = text(typelib::kProgId);
+  bool ok = removeTree(classes, classKey());
+  for (std::string_view iid : {typelib::kInterfaceId, typelib::kEventInterfaceId})
+    ok = removeTree(classes, interfaceKey(iid)) && ok;
+  ok = removeTree(classes, typeLibVersionKey() + L"\\0\\" + kTypeLibPlatform) && ok;
+  if (!exists(classes, classKey(), kOtherView)) {
+    ok = removeTree(classes, progId) && ok;
+    ok = removeTree(classes, typeLibVersionKey()) && ok;
+  } else {
+    const bool otherHasProgId = exists(classes, progId, kOtherView);
+    ok = removeTree(classes, progId) && ok;
+    if (otherHasProgId && !exists(classes, progId, kOtherView)) {
+      for (const Key& key : registration(thisModulePath()))
+        if (key.path.starts_with(progId)) ok = writeKey(classes, key) && ok;
+    }
+    removeIfEmpty(classes, typeLibVersionKey() + L"\\0");
+  }
+  // The library's key goes once no other version is left in it.
+  removeIfEmpty(classes, typeLibKey());
+  return ok ? S_OK : SELFREG_E_CLASS;
+}
+
+HRESULT registerIn(HKEY classes) {
+  ITypeLib* library = nullptr;
+  if (FAILED(typeLibrary(&library))) return SELFREG_E_TYPELIB;
+  library->Release();
+  const std::wstring module = thisModulePath();
+  if (module.empty()) return SELFREG_E_CLASS;
+  for (const Key& key : registration(module)) {
+    if (!writeKey(classes, key)) {
+      unregisterFrom(classes);
+      return SELFREG_E_CLASS;
+    }
+  }
+  return S_OK;
+}
+
+template <typename Step>
+HRESULT guarded(Step step) noexcept {
+  try {
+    return step();
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return SELFREG_E_CLASS;
+  }
 }
 
 }  // namespace
@@ -191,40 +284,35 @@ HRESULT typeLibrary(ITypeLib** library) noexcept {
 // Exported by name for regsvr32 and the component system.
 extern "C" {
 
+// regsvr32 run by an administrator (or under Wine) registers for the machine;
+// run by a user without the right, for that user.
 KIV_EXPORT HRESULT STDAPICALLTYPE DllRegisterServer() {
   using namespace kiv::com;
-  try {
-    ITypeLib* library = nullptr;
-    if (FAILED(typeLibrary(&library))) return SELFREG_E_TYPELIB;
-    library->Release();
-    const std::wstring module = thisModulePath();
-    if (module.empty()) return SELFREG_E_CLASS;
-    for (const Key& key : registration(module)) {
-      if (!writeKey(key)) {
-        for (const std::wstring& tree : registeredTrees()) removeTree(tree);
-        return SELFREG_E_CLASS;
-      }
-    }
-    return S_OK;
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (...) {
-    return SELFREG_E_CLASS;
-  }
+  return guarded([] { return registerIn(permittedClasses()); });
 }
 
 KIV_EXPORT HRESULT STDAPICALLTYPE DllUnregisterServer() {
   using namespace kiv::com;
-  try {
-    bool ok = true;
-    for (const std::wstring& tree : registeredTrees()) ok = removeTree(tree) && ok;
-    // The library's key goes once no other version is left in it.
-    const std::wstring library = std::wstring(L"Software\\Classes\\TypeLib\\") + widen(kiv::typelib::kLibraryId);
-    RegDeleteKeyW(HKEY_CURRENT_USER, library.c_str());
-    return ok ? S_OK : SELFREG_E_CLASS;
-  } catch (...) {
-    return SELFREG_E_CLASS;
-  }
+  return guarded([] { return unregisterFrom(permittedClasses()); });
+}
+
+// regsvr32 /n /i:user registers for the user only (and /u /n /i:user removes
+// that); /i:machine insists on the machine's classes.
+KIV_EXPORT HRESULT STDAPICALLTYPE DllInstall(BOOL install, const wchar_t* command) {
+  using namespace kiv::com;
+  return guarded([&]() -> HRESULT {
+    const std::wstring_view scope = command == nullptr ? L"" : command;
+    HKEY classes = permittedClasses();
+    if (CompareStringOrdinal(scope.data(), static_cast<int>(scope.size()), L"user", -1, TRUE) == CSTR_EQUAL) {
+      classes = HKEY_CURRENT_USER;
+    } else if (CompareStringOrdinal(scope.data(), static_cast<int>(scope.size()), L"machine", -1, TRUE) ==
+               CSTR_EQUAL) {
+      if (classes != HKEY_LOCAL_MACHINE) return E_ACCESSDENIED;
+    } else if (!scope.empty()) {
+      return E_INVALIDARG;
+    }
+    return install ? registerIn(classes) : unregisterFrom(classes);
+  });
 }
 
 KIV_EXPORT HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {

@@ -1,15 +1,14 @@
 #!/usr/bin/python3
-"""The registered control from outside, under Wine.
+"""The registered control from outside, under Wine, as an administrator meets it.
 
-registration: regsvr32 enters the class for the user and /u removes it, leaving
-              nothing of it in the user's classes.
-vbscript:     regsvr32, then Wine's cscript runs upload.vbs against the stand-in
+registration: regsvr32 enters the class for the machine and /u removes it;
+              regsvr32 /n /i:user enters it for the user alone and /u /n /i:user
+              removes that. Nothing of the class is left in either hive.
+vbscript:     regsvr32, then the script host runs upload.vbs against the stand-in
               dealer servers; its output and the servers' request log are checked.
 
-Wine 8 looks classes up in HKEY_LOCAL_MACHINE\\Software\\Classes only, where
-Windows merges in the user's HKEY_CURRENT_USER\\Software\\Classes. The script
-test copies the user's keys there for the run, as Windows' merged view would
-show them, and removes the copies afterwards.
+Each runs the regsvr32 and the script host of the DLL's own bitness: system32's
+for a 64-bit DLL, syswow64's for a 32-bit one, as on 64-bit Windows.
 """
 import argparse
 import json
@@ -51,32 +50,66 @@ def expect(condition, what):
 
 
 def query(args, key):
-    done = wine(args, ["reg", "query", key, "/s"], check=False)
+    """The key and everything under it, in the registry view of the DLL's bitness."""
+    done = wine(args, ["reg", "query", key, "/s", "/reg:%d" % bits(args.dll)], check=False)
     return done.returncode == 0, done.stdout
 
 
 def leftovers(args):
-    found, text = query(args, USER_CLASSES)
-    names = [CLSID, LIBID, IID, DIID, PROGID]
-    return [line.strip() for line in text.splitlines() if any(n.lower() in line.lower() for n in names)]
+    rest = []
+    for hive in (USER_CLASSES, MACHINE_CLASSES):
+        for tree in TREES:
+            found, text = query(args, hive + "\\" + tree)
+            if found:
+                rest.append(hive + "\\" + tree)
+    return rest
+
+
+def bits(dll):
+    """32 or 64, from the PE header's machine field."""
+    with open(dll, "rb") as source:
+        data = source.read(4096)
+    at = struct.unpack("<I", data[0x3C:0x40])[0]
+    return 64 if struct.unpack("<H", data[at + 4:at + 6])[0] == 0x8664 else 32
+
+
+def system_tool(args, name):
+    """A system program of the DLL's own bitness, as 64-bit Windows keeps them."""
+    return "C:\\windows\\%s\\%s" % ("system32" if bits(args.dll) == 64 else "syswow64", name)
+
+
+def expect_registered(args, classes, dll, where):
+    found, text = query(args, classes + "\\CLSID\\" + CLSID)
+    expect(found, "the class key exists " + where)
+    expect(dll.lower() in text.lower(), "InprocServer32 names the DLL " + where)
+    expect("Apartment" in text, "ThreadingModel is Apartment " + where)
+    expect(PROGID in text and LIBID in text, "ProgID and TypeLib are recorded " + where)
+    expect("\\Control" in text and "\\Insertable" in text, "Control and Insertable markers exist " + where)
+    found, text = query(args, classes + "\\" + PROGID)
+    expect(found and CLSID in text, "the ProgID leads to the class " + where)
+    found, text = query(args, classes + "\\TypeLib\\" + LIBID)
+    platform = "win%d" % bits(args.dll)
+    expect(found and platform in text and dll.lower() in text.lower(), "the type library is registered " + where)
 
 
 def registration(args):
     dll = windows_path(args.dll)
-    wine(args, ["regsvr32", "/s", dll])
-    found, text = query(args, USER_CLASSES + "\\CLSID\\" + CLSID)
-    expect(found, "the class key exists")
-    expect(dll.lower() in text.lower(), "InprocServer32 names the DLL")
-    expect("Apartment" in text, "ThreadingModel is Apartment")
-    expect(PROGID in text and LIBID in text, "ProgID and TypeLib are recorded")
-    expect("\\Control" in text and "\\Insertable" in text, "Control and Insertable markers exist")
-    found, text = query(args, USER_CLASSES + "\\" + PROGID)
-    expect(found and CLSID in text, "the ProgID leads to the class")
-    found, text = query(args, USER_CLASSES + "\\TypeLib\\" + LIBID)
-    expect(found and "win64" in text and dll.lower() in text.lower(), "the type library is registered")
-    wine(args, ["regsvr32", "/u", "/s", dll])
+    regsvr32 = system_tool(args, "regsvr32.exe")
+    wine(args, [regsvr32, "/s", dll])
+    expect_registered(args, MACHINE_CLASSES, dll, "for the machine")
+    found, _ = query(args, USER_CLASSES + "\\CLSID\\" + CLSID)
+    expect(not found, "nothing is written for the user")
+    wine(args, [regsvr32, "/u", "/s", dll])
     rest = leftovers(args)
     expect(not rest, "nothing of the class is left: %s" % rest)
+
+    wine(args, [regsvr32, "/s", "/n", "/i:user", dll])
+    expect_registered(args, USER_CLASSES, dll, "for the user")
+    found, _ = query(args, MACHINE_CLASSES + "\\CLSID\\" + CLSID)
+    expect(not found, "nothing is written for the machine")
+    wine(args, [regsvr32, "/u", "/s", "/n", "/i:user", dll])
+    rest = leftovers(args)
+    expect(not rest, "nothing of the per-user class is left: %s" % rest)
 
 
 def jpeg_size(path):
@@ -102,17 +135,14 @@ def vbscript(args):
     wine(args, [args.photo_writer, windows_path(photo), "1600", "1200"])
 
     dll = windows_path(args.dll)
-    wine(args, ["regsvr32", "/s", dll])
+    regsvr32 = system_tool(args, "regsvr32.exe")
+    wine(args, [regsvr32, "/s", dll])
     try:
-        for tree in TREES:
-            wine(args, ["reg", "copy", USER_CLASSES + "\\" + tree, MACHINE_CLASSES + "\\" + tree, "/s", "/f"])
-        done = wine(args, ["cscript", "//nologo", windows_path(args.script), web,
+        done = wine(args, [system_tool(args, "cscript.exe"), "//nologo", windows_path(args.script), web,
                            "127.0.0.1:%d" % state["ftp_port"], state["user"], state["password"],
                            windows_path(photo)], check=False)
     finally:
-        for tree in TREES:
-            wine(args, ["reg", "delete", MACHINE_CLASSES + "\\" + tree, "/f"], check=False)
-        wine(args, ["regsvr32", "/u", "/s", dll])
+        wine(args, [regsvr32, "/u", "/s", dll])
     output = done.stdout.replace("\r\n", "\n")
     print("---- cscript output ----\n" + output + done.stderr + "------------------------")
     # Wine's TypeName names the default interface; Windows' strips its underscore.

@@ -1,7 +1,7 @@
 // The built DLL as a COM client meets it: the class object from
 // DllGetClassObject, late binding through IDispatch, early binding through
 // _Upload, the CloseApp event at an advised sink, persistence, and the
-// per-user registration.
+// registration for the machine or the user.
 #include <control/dispatch.hpp>
 #include <control/kivphotoupload.h>
 #include <control/typelib.hpp>
@@ -518,55 +518,137 @@ TEST_F(ComServerTest, TheLibraryUnloadsOnlyWhenNothingIsAlive) {
             CLASS_E_CLASSNOTAVAILABLE);
 }
 
-// What registration writes under HKEY_CURRENT_USER\Software\Classes.
-std::wstring defaultValue(const std::wstring& key, const wchar_t* name = nullptr) {
-  wchar_t data[1024] = {};
-  DWORD bytes = sizeof data;
-  const std::wstring path = L"Software\\Classes\\" + key;
-  if (RegGetValueW(HKEY_CURRENT_USER, path.c_str(), name, RRF_RT_REG_SZ, nullptr, data, &bytes) != ERROR_SUCCESS)
-    return L"<missing>";
-  return data;
-}
+// Registration as seen through one hive's Software\Classes, in this process's
+// own registry view unless another is asked for.
+struct Classes {
+  HKEY root;
 
-bool exists(const std::wstring& key) {
-  HKEY handle = nullptr;
-  const std::wstring path = L"Software\\Classes\\" + key;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return false;
-  RegCloseKey(handle);
-  return true;
-}
+  std::wstring value(const std::wstring& key, const wchar_t* name = nullptr) const {
+    wchar_t data[1024] = {};
+    DWORD bytes = sizeof data;
+    const std::wstring path = L"Software\\Classes\\" + key;
+    if (RegGetValueW(root, path.c_str(), name, RRF_RT_REG_SZ, nullptr, data, &bytes) != ERROR_SUCCESS)
+      return L"<missing>";
+    return data;
+  }
+  bool exists(const std::wstring& key, REGSAM view = 0) const {
+    HKEY handle = nullptr;
+    const std::wstring path = L"Software\\Classes\\" + key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &handle) != ERROR_SUCCESS) return false;
+    RegCloseKey(handle);
+    return true;
+  }
+  void write(const std::wstring& key, REGSAM view) const {
+    HKEY handle = nullptr;
+    const std::wstring path = L"Software\\Classes\\" + key;
+    ASSERT_EQ(RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_WRITE | view, nullptr, &handle, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(handle);
+  }
+  void remove(const std::wstring& key, REGSAM view) const {
+    const std::wstring path = L"Software\\Classes\\" + key;
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, DELETE | KEY_ALL_ACCESS | view, &handle) != ERROR_SUCCESS) return;
+    RegDeleteTreeW(handle, nullptr);
+    RegCloseKey(handle);
+    RegDeleteKeyExW(root, path.c_str(), view, 0);
+  }
+};
 
-TEST_F(ComServerTest, RegistersForTheUserAndLeavesNothingBehind) {
-  auto entry = [&](const char* name) {
-    return reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(entryPoint(module, name));
-  };
-  wchar_t path[MAX_PATH] = {};
-  GetModuleFileNameW(module, path, MAX_PATH);
+class RegistrationTest : public ComServerTest {
+ protected:
+  using Entry = HRESULT(STDAPICALLTYPE*)();
+  using Install = HRESULT(STDAPICALLTYPE*)(BOOL, const wchar_t*);
+
+  void SetUp() override {
+    ComServerTest::SetUp();
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(module, path, MAX_PATH);
+    modulePath = path;
+    registerServer = reinterpret_cast<Entry>(entryPoint(module, "DllRegisterServer"));
+    unregisterServer = reinterpret_cast<Entry>(entryPoint(module, "DllUnregisterServer"));
+    install = reinterpret_cast<Install>(entryPoint(module, "DllInstall"));
+    ASSERT_TRUE(registerServer && unregisterServer && install);
+  }
+
+  // Every key of the class's registration, as an outside reader checks it.
+  void expectRegistered(const Classes& classes) {
+    EXPECT_EQ(classes.value(clsid), L"Upload");
+    EXPECT_EQ(classes.value(clsid + L"\\InprocServer32"), modulePath);
+    EXPECT_EQ(classes.value(clsid + L"\\InprocServer32", L"ThreadingModel"), L"Apartment");
+    EXPECT_EQ(classes.value(clsid + L"\\ProgID"), progId);
+    EXPECT_EQ(classes.value(clsid + L"\\TypeLib"), libId);
+    EXPECT_TRUE(classes.exists(clsid + L"\\Control"));
+    EXPECT_TRUE(classes.exists(clsid + L"\\Insertable"));
+    EXPECT_EQ(classes.value(progId + L"\\CLSID"), wide(typelib::kClassId));
+    EXPECT_EQ(classes.value(L"TypeLib\\" + libId + L"\\1.0"), L"KIVPhotoUpload");
+    EXPECT_EQ(classes.value(L"TypeLib\\" + libId + L"\\1.0\\0\\" + platform), modulePath);
+    EXPECT_EQ(classes.value(L"TypeLib\\" + libId + L"\\1.0\\FLAGS"), L"0");
+    EXPECT_EQ(classes.value(L"Interface\\" + wide(typelib::kInterfaceId) + L"\\TypeLib"), libId);
+  }
+  void expectNothingLeft(const Classes& classes) {
+    for (const std::wstring& key : {clsid, progId, L"TypeLib\\" + libId, L"Interface\\" + wide(typelib::kInterfaceId),
+                                    L"Interface\\" + wide(typelib::kEventInterfaceId)})
+      EXPECT_FALSE(classes.exists(key)) << narrow(key.c_str());
+  }
+
+  Entry registerServer = nullptr;
+  Entry unregisterServer = nullptr;
+  Install install = nullptr;
+  std::wstring modulePath;
   const std::wstring clsid = L"CLSID\\" + wide(typelib::kClassId);
   const std::wstring libId = wide(typelib::kLibraryId);
   const std::wstring progId = wide(typelib::kProgId);
+  const std::wstring platform = sizeof(void*) == 8 ? L"win64" : L"win32";
+  static constexpr REGSAM kOtherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+};
 
-  ASSERT_EQ(entry("DllRegisterServer")(), S_OK);
-  EXPECT_EQ(defaultValue(clsid), L"Upload");
-  EXPECT_EQ(defaultValue(clsid + L"\\InprocServer32"), path);
-  EXPECT_EQ(defaultValue(clsid + L"\\InprocServer32", L"ThreadingModel"), L"Apartment");
-  EXPECT_EQ(defaultValue(clsid + L"\\ProgID"), progId);
-  EXPECT_EQ(defaultValue(clsid + L"\\TypeLib"), libId);
-  EXPECT_TRUE(exists(clsid + L"\\Control"));
-  EXPECT_TRUE(exists(clsid + L"\\Insertable"));
-  EXPECT_EQ(defaultValue(progId + L"\\CLSID"), wide(typelib::kClassId));
-  EXPECT_EQ(defaultValue(L"TypeLib\\" + libId + L"\\1.0"), L"KIVPhotoUpload");
-  EXPECT_EQ(defaultValue(L"TypeLib\\" + libId + L"\\1.0\\0\\win64"), path);
-  EXPECT_EQ(defaultValue(L"TypeLib\\" + libId + L"\\1.0\\FLAGS"), L"0");
-  EXPECT_EQ(defaultValue(L"Interface\\" + wide(typelib::kInterfaceId) + L"\\TypeLib"), libId);
-  // Registering twice is no error.
-  EXPECT_EQ(entry("DllRegisterServer")(), S_OK);
+// A test process may write the machine's classes under Wine, as an
+// administrator's regsvr32 does on Windows.
+TEST_F(RegistrationTest, RegistersForTheMachineWhereItMayAndLeavesNothingBehind) {
+  const Classes machine{HKEY_LOCAL_MACHINE}, user{HKEY_CURRENT_USER};
+  ASSERT_EQ(registerServer(), S_OK);
+  expectRegistered(machine);
+  expectNothingLeft(user);
+  EXPECT_EQ(registerServer(), S_OK) << "registering twice is no error";
 
-  ASSERT_EQ(entry("DllUnregisterServer")(), S_OK);
-  for (const std::wstring& key : {clsid, progId, L"TypeLib\\" + libId, L"Interface\\" + wide(typelib::kInterfaceId),
-                                  L"Interface\\" + wide(typelib::kEventInterfaceId)})
-    EXPECT_FALSE(exists(key)) << narrow(key.c_str());
-  EXPECT_EQ(entry("DllUnregisterServer")(), S_OK);
+  ASSERT_EQ(unregisterServer(), S_OK);
+  expectNothingLeft(machine);
+  EXPECT_EQ(unregisterServer(), S_OK) << "unregistering twice is no error";
+}
+
+TEST_F(RegistrationTest, RegistersForTheUserOnlyWhenAskedTo) {
+  const Classes machine{HKEY_LOCAL_MACHINE}, user{HKEY_CURRENT_USER};
+  ASSERT_EQ(install(TRUE, L"user"), S_OK);
+  expectRegistered(user);
+  expectNothingLeft(machine);
+  ASSERT_EQ(install(FALSE, L"User"), S_OK);
+  expectNothingLeft(user);
+  EXPECT_EQ(install(TRUE, L"everyone"), E_INVALIDARG);
+  expectNothingLeft(user);
+  expectNothingLeft(machine);
+}
+
+// The type library's key (and on Windows the ProgID) is shared by the 32-bit
+// and the 64-bit registry view: removing one bitness must leave it to the other.
+TEST_F(RegistrationTest, UnregisteringLeavesTheOtherBitnessItsSharedKeys) {
+  const Classes machine{HKEY_LOCAL_MACHINE};
+  const std::wstring otherPlatform = sizeof(void*) == 8 ? L"win32" : L"win64";
+  ASSERT_EQ(registerServer(), S_OK);
+  machine.write(clsid + L"\\InprocServer32", kOtherView);
+  machine.write(progId + L"\\CLSID", kOtherView);
+  machine.write(L"TypeLib\\" + libId + L"\\1.0\\0\\" + otherPlatform, kOtherView);
+
+  ASSERT_EQ(unregisterServer(), S_OK);
+  EXPECT_FALSE(machine.exists(clsid));
+  EXPECT_FALSE(machine.exists(L"TypeLib\\" + libId + L"\\1.0\\0\\" + platform));
+  EXPECT_TRUE(machine.exists(clsid, kOtherView));
+  EXPECT_TRUE(machine.exists(progId, kOtherView));
+  EXPECT_TRUE(machine.exists(L"TypeLib\\" + libId + L"\\1.0\\0\\" + otherPlatform, kOtherView));
+
+  machine.remove(clsid, kOtherView);
+  machine.remove(L"TypeLib\\" + libId, kOtherView);
+  machine.remove(progId, kOtherView);
 }
 
 }  // namespace
