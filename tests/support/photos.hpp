@@ -10,8 +10,9 @@ namespace kiv::test {
 inline constexpr const char* TestCameraMake = "KivTestCam";
 
 // A JPEG with a colour gradient (red across, green down) so that scaling and
-// turning show in the pixels. orientation is the EXIF orientation tag (1-8).
-void writeJpeg(const std::filesystem::path& file, int width, int height, int orientation = 1);
+// turning show in the pixels. orientation is the EXIF orientation tag (1-8),
+// quality the encoder's (1-100).
+void writeJpeg(const std::filesystem::path& file, int width, int height, int orientation = 1, int quality = 85);
 // A 24-bit bitmap with the same gradient.
 void writeBmp(const std::filesystem::path& file, int width, int height);
 

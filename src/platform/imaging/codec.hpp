@@ -3,6 +3,7 @@
 #include <platform/host/picture.hpp>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -22,11 +23,19 @@ extern const std::int32_t LargestSide;
 // The upright size of the JPEG or bitmap picture in the file, from its header.
 Size uprightSize(const std::string& path);
 
+// How the file is stored: its size and, for a JPEG whose quantisation tables
+// say it, the quality it was saved at.
+struct Encoding {
+  std::uint64_t bytes = 0;
+  std::optional<int> jpegQuality;
+};
+Encoding encodingOf(const std::string& path);
+
 // The picture rendered once from the file, upright, at exactly width x height,
-// as a JPEG at quality 90 with the orientation tag reset and the other metadata
-// kept. A photo cut short fails (481) rather than being saved with its missing
-// part filled in.
-std::string renderJpeg(const std::string& path, std::int32_t width, std::int32_t height);
+// as a JPEG at the quality given (1..100) with the orientation tag reset and
+// the other metadata kept. A photo cut short fails (481) rather than being
+// saved with its missing part filled in.
+std::string renderJpeg(const std::string& path, std::int32_t width, std::int32_t height, int quality);
 
 // The picture decoded upright, reduced while decoding to fit box x box, as
 // 8-bit RGBA.

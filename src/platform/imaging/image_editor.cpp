@@ -1,9 +1,11 @@
 #include <platform/imaging/imaging.hpp>
 
 #include "codec.hpp"
+#include "jpeg_quality.hpp"
 
 #include <platform/host/error.hpp>
 
+#include <algorithm>
 #include <string>
 
 namespace kiv::imaging {
@@ -11,8 +13,8 @@ namespace kiv::imaging {
 void ImageEditor::LoadPicture(const std::string& path) {
   const codec::Size size = codec::uprightSize(path);
   source_ = path;
-  width_ = size.width;
-  height_ = size.height;
+  width_ = loadedWidth_ = size.width;
+  height_ = loadedHeight_ = size.height;
   loaded_ = true;
 }
 
@@ -37,7 +39,18 @@ void ImageEditor::ResizePicture(std::int32_t width, std::int32_t height) {
 
 void ImageEditor::SavePicture(const std::string& path) {
   if (!loaded_) throw Error(errc::InvalidProcedureCall, "No picture is loaded");
-  codec::replaceFile(path, codec::renderJpeg(source_, width_, height_));
+  const codec::Encoding source = codec::encodingOf(source_);
+  int quality = outputJpegQuality(source.jpegQuality);
+  std::string jpeg = codec::renderJpeg(source_, width_, height_, quality);
+  // A photo that needed no reduction goes on no larger than it came: a
+  // dealer's link carries every byte. Coarser steps until it fits, within reason.
+  constexpr int kQualityStep = 10, kLowestQuality = 50;
+  const bool reduced = width_ != loadedWidth_ || height_ != loadedHeight_;
+  while (!reduced && jpeg.size() > source.bytes && quality > kLowestQuality) {
+    quality = std::max(quality - kQualityStep, kLowestQuality);
+    jpeg = codec::renderJpeg(source_, width_, height_, quality);
+  }
+  codec::replaceFile(path, jpeg);
 }
 
 }  // namespace kiv::imaging

@@ -27,15 +27,19 @@ class KIV_EXPORT ImageEditor {
   std::int32_t PictureHeight() const;
   // Scales to exactly this size when saved; proportions are the caller's business.
   void ResizePicture(std::int32_t width, std::int32_t height);
-  // Writes a JPEG (quality 90) at the current size, upright, with the orientation
-  // tag set to 1 and the other metadata kept. Replaces the file atomically: a
-  // failed save leaves whatever was at the path untouched.
+  // Writes a JPEG at the current size, upright, with the orientation tag set to
+  // 1 and the other metadata kept, at the quality of the loaded JPEG (90 at
+  // most, and 90 for a bitmap); a picture kept at its own size is not made a
+  // larger file than it was. Replaces the file atomically: a failed save leaves
+  // whatever was at the path untouched.
   void SavePicture(const std::string& path);
 
  private:
   std::string source_;
   std::int32_t width_ = 0;
   std::int32_t height_ = 0;
+  std::int32_t loadedWidth_ = 0;
+  std::int32_t loadedHeight_ = 0;
   bool loaded_ = false;
 };
 

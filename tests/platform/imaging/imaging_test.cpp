@@ -1,6 +1,7 @@
 #include <platform/imaging/imaging.hpp>
 
 #include <platform/host/error.hpp>
+#include <platform/imaging/jpeg_quality.hpp>
 
 #include <support/photos.hpp>
 #include <support/temp_dir.hpp>
@@ -9,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <functional>
 #include <set>
 #include <thread>
@@ -160,6 +163,41 @@ TEST(ImageEditorTest, LoadAfterAnInPlaceSaveSeesTheNewPicture) {
   second.LoadPicture(photo.string());
   EXPECT_EQ(second.PictureWidth(), 170);
   EXPECT_EQ(second.PictureHeight(), 128);
+}
+
+std::optional<int> qualityOf(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return estimatedJpegQuality(std::string(std::istreambuf_iterator<char>(in), {}));
+}
+
+// Encoding finer than the source only makes the file larger, and on a dealer's
+// link every byte is waited for.
+TEST(ImageEditorTest, SavesAtTheSourcesQualityAndNeverGrowsAPictureItKeepsAtItsSize) {
+  // Wine's WIC encoder writes quality 75 whatever it is asked for.
+  const bool qualityHonoured = !underWine();
+  TempDir dir;
+  for (int quality : {40, 75, 95}) {
+    const fs::path kept = dir / ("kept" + std::to_string(quality) + ".jpg");
+    test::writeJpeg(kept, 640, 480, 1, quality);
+    const auto before = fs::file_size(kept);
+    ImageEditor editor;
+    editor.LoadPicture(kept.string());
+    editor.SavePicture(kept.string());
+    EXPECT_LE(fs::file_size(kept), before) << quality;
+    if (qualityHonoured) EXPECT_LE(qualityOf(kept).value_or(0), std::min(quality, 90)) << quality;
+
+    const fs::path reduced = dir / ("reduced" + std::to_string(quality) + ".jpg");
+    test::writeJpeg(reduced, 1280, 960, 1, quality);
+    editor.LoadPicture(reduced.string());
+    editor.ResizePicture(640, 480);
+    editor.SavePicture(reduced.string());
+    if (qualityHonoured) EXPECT_NEAR(qualityOf(reduced).value_or(0), std::min(quality, 90), 2) << quality;
+  }
+  test::writeBmp(dir / "b.bmp", 64, 48);
+  ImageEditor editor;
+  editor.LoadPicture((dir / "b.bmp").string());
+  editor.SavePicture((dir / "b.jpg").string());
+  if (qualityHonoured) EXPECT_NEAR(qualityOf(dir / "b.jpg").value_or(0), 90, 2);
 }
 
 TEST(ImageEditorTest, BitmapInJpegOut) {

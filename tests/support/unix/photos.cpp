@@ -36,12 +36,12 @@ VImage open(const std::filesystem::path& file) {
 
 }  // namespace
 
-void writeJpeg(const std::filesystem::path& file, int width, int height, int orientation) {
+void writeJpeg(const std::filesystem::path& file, int width, int height, int orientation, int quality) {
   VImage picture = gradient(width, height);
   picture.set(VIPS_META_ORIENTATION, orientation);
   picture.set("exif-ifd0-Make", TestCameraMake);
   picture.set("exif-ifd0-Model", "Model 1");
-  picture.jpegsave(file.c_str(), VImage::option()->set("Q", 85));
+  picture.jpegsave(file.c_str(), VImage::option()->set("Q", quality));
 }
 
 void writeBmp(const std::filesystem::path& file, int width, int height) {

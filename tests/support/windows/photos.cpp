@@ -152,7 +152,7 @@ void decode(IWICImagingFactory* factory, const std::filesystem::path& file, Com<
 
 }  // namespace
 
-void writeJpeg(const std::filesystem::path& file, int width, int height, int orientation) {
+void writeJpeg(const std::filesystem::path& file, int width, int height, int orientation, int qualityPercent) {
   Apartment com;
   Com<IWICImagingFactory> factory;
   createFactory(factory);
@@ -174,7 +174,7 @@ void writeJpeg(const std::filesystem::path& file, int width, int height, int ori
   VARIANT quality;
   VariantInit(&quality);
   quality.vt = VT_R4;
-  quality.fltVal = 0.85f;
+  quality.fltVal = static_cast<float>(qualityPercent) / 100.0f;
   check(options->Write(1, &option, &quality), "ImageQuality");
   check(frame->Initialize(options.p), "frame Initialize");
   check(frame->SetSize(width, height), "SetSize");

@@ -1,6 +1,7 @@
 // The picture codec over libvips.
 #include "../codec.hpp"
 
+#include "../jpeg_quality.hpp"
 #include "vips_support.hpp"
 
 #include <platform/filesystem/filesystem.hpp>
@@ -10,18 +11,17 @@ namespace kiv::imaging::codec {
 
 const std::int32_t LargestSide = VIPS_MAX_COORD;
 
-namespace {
-
-constexpr int JpegQuality = 90;
-
-}  // namespace
-
 Size uprightSize(const std::string& path) {
   const detail::Header header = detail::PictureFile(path).header();
   return {header.width, header.height};
 }
 
-std::string renderJpeg(const std::string& path, std::int32_t width, std::int32_t height) {
+Encoding encodingOf(const std::string& path) {
+  const detail::PictureFile file(path);
+  return {file.size(), estimatedJpegQuality(file.head(kJpegTablesReach))};
+}
+
+std::string renderJpeg(const std::string& path, std::int32_t width, std::int32_t height, int quality) {
   const detail::Bytes jpeg = detail::vipsCall(errc::InvalidPicture, "Cannot render " + path, [&] {
     using vips::VImage;
     // Rendering from the file lets the JPEG decoder shrink while decoding; the
@@ -37,7 +37,7 @@ std::string renderJpeg(const std::string& path, std::int32_t width, std::int32_t
                                     })
                          .copy();
     picture.set(VIPS_META_ORIENTATION, 1);
-    return detail::jpegOf(picture, JpegQuality);
+    return detail::jpegOf(picture, quality);
   });
   return std::string(jpeg.view());
 }

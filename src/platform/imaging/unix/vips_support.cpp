@@ -2,6 +2,7 @@
 
 #include <platform/host/error.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -111,6 +112,12 @@ PictureFile::PictureFile(const std::string& path) : path_(path) {
 }
 
 PictureFile::~PictureFile() { ::close(fd_); }
+
+std::string PictureFile::head(std::size_t limit) const {
+  std::string bytes(std::min(limit, size_), '\0');
+  bytes.resize(readAt(fd_, reinterpret_cast<unsigned char*>(bytes.data()), bytes.size(), 0, path_));
+  return bytes;
+}
 
 // A JPEG is read straight from the descriptor, so the decoder can shrink while
 // decoding; a bitmap goes through ImageMagick, which reads it from memory.

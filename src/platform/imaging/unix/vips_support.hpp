@@ -75,6 +75,9 @@ class PictureFile {
   PictureFile& operator=(const PictureFile&) = delete;
 
   Header header() const;
+  std::size_t size() const { return size_; }
+  // Up to the first `limit` bytes of the file.
+  std::string head(std::size_t limit) const;
   // The picture scaled to `width` (and whatever the options say), in one decode.
   // options() is asked for a fresh option set for the call. Throws
   // vips::VError; call it inside vipsCall.

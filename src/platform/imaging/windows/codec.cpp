@@ -1,6 +1,7 @@
 // The picture codec over WIC.
 #include "../codec.hpp"
 
+#include "../jpeg_quality.hpp"
 #include "wic_support.hpp"
 
 #include <algorithm>
@@ -11,23 +12,23 @@ namespace kiv::imaging::codec {
 // The largest side a JPEG can have.
 const std::int32_t LargestSide = 65500;
 
-namespace {
-
-constexpr float JpegQuality = 0.90f;
-
-}  // namespace
-
 Size uprightSize(const std::string& path) {
   detail::ComApartment com;
   const detail::PictureFile file(path, detail::createFactory());
   return {file.header().width, file.header().height};
 }
 
-std::string renderJpeg(const std::string& path, std::int32_t width, std::int32_t height) {
+Encoding encodingOf(const std::string& path) {
+  detail::ComApartment com;
+  const detail::PictureFile file(path, detail::createFactory());
+  return {file.size(), estimatedJpegQuality(file.head(kJpegTablesReach))};
+}
+
+std::string renderJpeg(const std::string& path, std::int32_t width, std::int32_t height, int quality) {
   detail::ComApartment com;
   const detail::PictureFile file(path, detail::createFactory());
   const detail::Pixels pixels = file.render(width, height, GUID_WICPixelFormat24bppBGR, true);
-  return file.encodeJpeg(pixels, JpegQuality);
+  return file.encodeJpeg(pixels, static_cast<float>(quality) / 100.0f);
 }
 
 host::Bitmap decodeToFit(const std::string& path, int box) {

@@ -329,6 +329,12 @@ PictureFile::~PictureFile() {
   frame_ = ComPtr<IWICBitmapFrameDecode>();
 }
 
+std::string PictureFile::head(std::size_t limit) const {
+  std::string bytes(static_cast<std::size_t>(std::min<std::uint64_t>(limit, size_)), '\0');
+  bytes.resize(readAt(0, bytes.data(), bytes.size()));
+  return bytes;
+}
+
 std::size_t PictureFile::readAt(std::uint64_t offset, void* buffer, std::size_t size) const {
   std::size_t got = 0;
   while (got < size) {

@@ -156,6 +156,10 @@ class PictureFile {
   // orientation set to 1.
   std::string encodeJpeg(const Pixels& pixels, float quality) const;
 
+  std::uint64_t size() const { return size_; }
+  // Up to the first `limit` bytes of the file.
+  std::string head(std::size_t limit) const;
+
  private:
   std::size_t readAt(std::uint64_t offset, void* buffer, std::size_t size) const;
   void scanJpegSegments();
