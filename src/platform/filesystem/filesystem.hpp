@@ -31,13 +31,17 @@
 //   the path and the system's reason.
 namespace kiv::fs {
 
-// Which file a name led to, and its size and modification time then: a name
-// may later lead to another file, or the file may have changed.
+// Which file a name led to, and its size, modification and status-change time
+// then: a name may later lead to another file, or the file may have changed.
+// The status-change time is the system's own, moved on by every write and
+// every change of the file's times: a writer that puts the size and the
+// modification time back after rewriting a photo still shows in it.
 struct FileStamp {
   std::uint64_t device = 0;
   std::uint64_t inode = 0;
   std::int64_t size = 0;
   std::int64_t modifiedNanoseconds = 0;
+  std::int64_t changedNanoseconds = 0;
   friend bool operator==(const FileStamp&, const FileStamp&) = default;
 };
 

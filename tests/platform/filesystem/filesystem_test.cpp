@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -21,6 +22,7 @@
 #include <winioctl.h>
 #undef DeleteFile
 #else
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -76,6 +78,31 @@ void makeReadOnly(const stdfs::path& path) {
 #else
   stdfs::permissions(path, stdfs::is_directory(path) ? stdfs::perms::owner_read | stdfs::perms::owner_exec
                                                      : stdfs::perms::owner_read);
+#endif
+}
+
+// Writes content over the start of the file without changing its size, then
+// puts its modification time back, as a dock that preallocates a photo and
+// keeps the camera's time does.
+void rewriteKeepingSizeAndTime(const stdfs::path& path, const std::string& content) {
+#ifdef _WIN32
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE | FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  FILETIME written{};
+  GetFileTime(file, nullptr, nullptr, &written);
+  DWORD done = 0;
+  WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &done, nullptr);
+  ASSERT_TRUE(SetFileTime(file, nullptr, nullptr, &written));
+  CloseHandle(file);
+#else
+  struct stat before {};
+  ASSERT_EQ(::stat(path.c_str(), &before), 0);
+  FILE* file = std::fopen(path.c_str(), "r+b");
+  ASSERT_NE(file, nullptr);
+  std::fwrite(content.data(), 1, content.size(), file);
+  std::fclose(file);
+  const timespec times[2] = {before.st_atim, before.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 #endif
 }
 
@@ -475,13 +502,13 @@ TEST(SingleFileTest, DeleteFileIfUnchangedTakesOnlyTheFileAsItWasRead) {
   const std::string dock = (dir / "dock").string();
   const std::string a = (dir / "dock" / "a.jpg").string();
   const std::string b = (dir / "dock" / "b.jpg").string();
+  makeReadOnly(dir / "dock" / "a.jpg");
   kiv::fs::FileStamp stampA;
   kiv::fs::FileStamp stampB;
   {
     stampA = kiv::fs::WorkingCopy(a, dock).original();
     stampB = kiv::fs::WorkingCopy(b, dock).original();
   }
-  makeReadOnly(dir / "dock" / "a.jpg");
   kiv::fs::FileSystemObject fso;
   EXPECT_FALSE(fso.DeleteFileIfUnchanged(a, stampB, dock));  // another file at that name
   EXPECT_TRUE(fso.DeleteFileIfUnchanged(a, stampA, dock));
@@ -491,6 +518,14 @@ TEST(SingleFileTest, DeleteFileIfUnchangedTakesOnlyTheFileAsItWasRead) {
   writeFile(dir / "dock" / "b.jpg", "photo, rewritten");
   EXPECT_FALSE(fso.DeleteFileIfUnchanged(b, stampB, dock));
   EXPECT_TRUE(stdfs::exists(dir / "dock" / "b.jpg"));
+
+  // The same size and modification time, other content: still not the file sent.
+  writeFile(dir / "dock" / "c.jpg", "first half.............");
+  const std::string c = (dir / "dock" / "c.jpg").string();
+  const kiv::fs::FileStamp stampC = kiv::fs::WorkingCopy(c, dock).original();
+  rewriteKeepingSizeAndTime(dir / "dock" / "c.jpg", "first half and the rest");
+  EXPECT_FALSE(fso.DeleteFileIfUnchanged(c, stampC, dock));
+  EXPECT_TRUE(stdfs::exists(dir / "dock" / "c.jpg"));
 }
 
 TEST(SingleFileTest, ReplaceFileAtomicallyLeavesOnlyTheNewContent) {

@@ -240,6 +240,7 @@ WorkingCopy::WorkingCopy(const std::string& original, const std::string& photoFo
       (before.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || handleIsLink(in.get(), before.dwFileAttributes)) {
     fail(errc::FileNotFound, original, "not a regular file");
   }
+  const FileStamp stampBefore = stampOf(in.get(), before);
 
   const std::string workFolder = privateWorkFolder();
   removeStaleCopies(workFolder);
@@ -263,8 +264,8 @@ WorkingCopy::WorkingCopy(const std::string& original, const std::string& photoFo
     discard();
     failWindows(error, PathKind::File, original);
   }
-  original_ = stampOf(before);
-  if (!(stampOf(after) == original_) || copied != original_.size) {
+  original_ = stampBefore;
+  if (!(stampOf(in.get(), after) == original_) || copied != original_.size) {
     discard();
     fail(errc::PathFileAccessError, original, "the file changed while it was read; it is left for the next upload");
   }
@@ -318,7 +319,7 @@ bool FileSystemObject::DeleteFileIfUnchanged(const std::string& path, const File
   BY_HANDLE_FILE_INFORMATION info{};
   if (!GetFileInformationByHandle(file.get(), &info)) failLast(PathKind::File, path);
   if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || handleIsLink(file.get(), info.dwFileAttributes) ||
-      !(stampOf(info) == expected)) {
+      !(stampOf(file.get(), info) == expected)) {
     return false;
   }
   // Deleted through the handle that was checked: no other file can take its place.

@@ -58,13 +58,20 @@ bool isMissing(DWORD code) {
   return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_DIRECTORY;
 }
 
-FileStamp stampOf(const BY_HANDLE_FILE_INFORMATION& info) {
+FileStamp stampOf(HANDLE file, const BY_HANDLE_FILE_INFORMATION& info) {
   const auto wide = [](DWORD high, DWORD low) { return (static_cast<std::uint64_t>(high) << 32) | low; };
   // FILETIME counts 100 ns from 1601; from 1970 in ns it fits an int64 until 2262.
   constexpr std::int64_t kUnixEpoch = 116444736000000000;
   const auto written = static_cast<std::int64_t>(wide(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime));
+  // The change time is not among the handle's plain information. A file system
+  // without one (FAT) answers 0, every time alike.
+  FILE_BASIC_INFO basic{};
+  const std::int64_t changed = GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)
+                                   ? (basic.ChangeTime.QuadPart - kUnixEpoch) * 100
+                                   : 0;
   return {info.dwVolumeSerialNumber, wide(info.nFileIndexHigh, info.nFileIndexLow),
-          static_cast<std::int64_t>(wide(info.nFileSizeHigh, info.nFileSizeLow)), (written - kUnixEpoch) * 100};
+          static_cast<std::int64_t>(wide(info.nFileSizeHigh, info.nFileSizeLow)), (written - kUnixEpoch) * 100,
+          changed};
 }
 
 bool isLink(DWORD attributes, DWORD reparseTag) {

@@ -33,7 +33,7 @@ inline std::string fromPath(const std::filesystem::path& path) { return narrow(p
 // The codes that say a path leads nowhere (ENOENT, ENOTDIR).
 bool isMissing(DWORD code);
 
-FileStamp stampOf(const BY_HANDLE_FILE_INFORMATION& info);
+FileStamp stampOf(HANDLE file, const BY_HANDLE_FILE_INFORMATION& info);
 
 // Symbolic links, junctions and other reparse points that stand for another
 // name; other reparse points (cloud placeholders, deduplicated files) are
