@@ -75,6 +75,8 @@ def harvest(args):
     """The keys and values registration adds under the machine's classes."""
     with tempfile.TemporaryDirectory() as work:
         before, after = os.path.join(work, "before.reg"), os.path.join(work, "after.reg")
+        # A registration an interrupted test left behind would hide in "before".
+        wine(args, "C:\\windows\\system32\\regsvr32.exe", "/u", "/s", windows_path(args.dll64))
         wine(args, "reg", "export", CLASSES, windows_path(before), "/y", "/reg:64")
         wine(args, "C:\\windows\\system32\\regsvr32.exe", "/s", windows_path(args.dll64))
         try:

@@ -184,20 +184,26 @@ TEST(ImageEditorTest, SavesAtTheSourcesQualityAndNeverGrowsAPictureItKeepsAtItsS
     editor.LoadPicture(kept.string());
     editor.SavePicture(kept.string());
     EXPECT_LE(fs::file_size(kept), before) << quality;
-    if (qualityHonoured) EXPECT_LE(qualityOf(kept).value_or(0), std::min(quality, 90)) << quality;
+    if (qualityHonoured) {
+      EXPECT_LE(qualityOf(kept).value_or(0), std::min(quality, 90)) << quality;
+    }
 
     const fs::path reduced = dir / ("reduced" + std::to_string(quality) + ".jpg");
     test::writeJpeg(reduced, 1280, 960, 1, quality);
     editor.LoadPicture(reduced.string());
     editor.ResizePicture(640, 480);
     editor.SavePicture(reduced.string());
-    if (qualityHonoured) EXPECT_NEAR(qualityOf(reduced).value_or(0), std::min(quality, 90), 2) << quality;
+    if (qualityHonoured) {
+      EXPECT_NEAR(qualityOf(reduced).value_or(0), std::min(quality, 90), 2) << quality;
+    }
   }
   test::writeBmp(dir / "b.bmp", 64, 48);
   ImageEditor editor;
   editor.LoadPicture((dir / "b.bmp").string());
   editor.SavePicture((dir / "b.jpg").string());
-  if (qualityHonoured) EXPECT_NEAR(qualityOf(dir / "b.jpg").value_or(0), 90, 2);
+  if (qualityHonoured) {
+    EXPECT_NEAR(qualityOf(dir / "b.jpg").value_or(0), 90, 2);
+  }
 }
 
 TEST(ImageEditorTest, BitmapInJpegOut) {
