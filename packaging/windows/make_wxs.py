@@ -52,7 +52,7 @@ def read_reg(path):
     keys, key, pending = {}, None, ""
     for line in text.splitlines():
         line = pending + line
-        if line.endswith("\\") and not line.endswith('\\\\"'):
+        if line.endswith("\\"):
             pending = line[:-1]
             continue
         pending = ""
