@@ -172,7 +172,12 @@ int reportOutcome(const TerminalSite& site, const std::vector<std::string>& aske
   if (!left.empty()) {
     std::cerr << "kivphoto: " << left.size() << " of " << asked.size()
               << " photos were not sent and are still in the folder:\n";
-    for (const std::string& file : left) std::cerr << "  " << shownName(file, folder) << '\n';
+    for (const std::string& file : left) {
+      const auto kept = site.kept().find(file);
+      std::cerr << "  " << shownName(file, folder);
+      if (kept != site.kept().end()) std::cerr << " (" << kept->second << ')';
+      std::cerr << '\n';
+    }
   } else {
     std::cerr << "kivphoto: the control reported a failure\n";
   }

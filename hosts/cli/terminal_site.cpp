@@ -87,6 +87,12 @@ void TerminalSite::notice(const std::string& text) {
   err_ << "kivphoto: " << text << std::endl;
 }
 
+void TerminalSite::PhotoKept(const std::string& path, std::string_view reason) {
+  const std::string name = upload_ ? shownName(path, upload_->FullPath()) : path;
+  kept_[path] = std::string(reason);
+  notice(name + ": " + std::string(reason));
+}
+
 void TerminalSite::finishLine() {
   if (!lineOpen_) return;
   out_ << '\n';

@@ -5,6 +5,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -32,6 +33,8 @@ class TerminalSite final : public host::Site {
   // Nothing is drawn, so nothing is decoded.
   host::PictureRef LoadPicture(const std::string&, PictureDecoder) override { return nullptr; }
   bool StopRequested() override;
+  // Said on standard error at once, and remembered for the summary.
+  void PhotoKept(const std::string& path, std::string_view reason) override;
 
   // Ends a progress line left open on the terminal.
   void finishLine();
@@ -44,6 +47,8 @@ class TerminalSite final : public host::Site {
   int messageBoxes() const { return messageBoxes_; }
   // Photos sent at full size, as listed by the control.
   const std::vector<std::string>& unreduced() const { return unreduced_; }
+  // Why the control kept a photo, by path, when it said.
+  const std::map<std::string, std::string>& kept() const { return kept_; }
 
  private:
   void noteUnreduced(const std::string& progress);
@@ -61,6 +66,7 @@ class TerminalSite final : public host::Site {
   bool resizeFailed_ = false;
   int messageBoxes_ = 0;
   std::vector<std::string> unreduced_;
+  std::map<std::string, std::string> kept_;
 };
 
 // The photo's name inside the folder, as the user knows it.

@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -50,6 +51,11 @@ class Window::Site final : public host::Site {
     return static_cast<std::int16_t>(answer);
   }
   bool StopRequested() override { return window_.stopRequested_; }
+  void PhotoKept(const std::string& path, std::string_view reason) override {
+    const QString text =
+        QFileInfo(QString::fromStdString(path)).fileName() + ": " + QString::fromStdString(std::string(reason));
+    onWindowThread([&] { window_.showNotice(text); });
+  }
 
  private:
   template <typename F>

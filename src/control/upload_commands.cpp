@@ -19,6 +19,7 @@ class Upload::RunSink final : public upload::RunSink {
         "There has been a communication error during the transfer of the images to server. Please try again.",
         0, "TREMONA");
   }
+  void photoKept(const std::string& path, const std::string& reason) override { upload_.site_.PhotoKept(path, reason); }
   void repaint() override { upload_.site_.Refresh(); }
   bool stopRequested() override { return upload_.site_.StopRequested(); }
 

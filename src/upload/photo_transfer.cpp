@@ -6,6 +6,8 @@
 #include <upload/photo_number.hpp>
 
 #include <array>
+#include <chrono>
+#include <thread>
 
 namespace kiv::upload {
 namespace {
@@ -45,22 +47,61 @@ TransferOutcome transferPhoto(const TransferSettings& settings, const std::strin
   return transferPhoto(settings, connections, path, photoFolder, sink, answer);
 }
 
-PreparedPhoto preparePhoto(const std::string& path, const std::string& photoFolder,
-                           std::optional<std::pair<std::int16_t, std::int16_t>> reduceTo) {
-  PreparedPhoto prepared;
+namespace {
+
+// The reduction the control's settings ask for, rendered from the open photo.
+// Nothing when it could not be read or reduced.
+std::optional<std::string> reducedPicture(const fs::PhotoFile& photo, std::int16_t width, std::int16_t height) {
   try {
-    prepared.copy = std::make_unique<fs::WorkingCopy>(path, photoFolder);
-  } catch (const Error&) {
-    return prepared;
+    imaging::ImageEditor editor;
+    editor.LoadPicture(photo);
+    const auto [newWidth, newHeight] = fittedSize(host::toInt16(editor.PictureWidth()),
+                                                  host::toInt16(editor.PictureHeight()), width, height);
+    editor.ResizePicture(newWidth, newHeight);
+    return editor.RenderPicture();
+  } catch (const std::exception&) {
+    return std::nullopt;
   }
-  if (reduceTo) prepared.reduced = reducePicture(prepared.copy->path(), reduceTo->first, reduceTo->second);
+}
+
+// Cut short, and changed (grown, rewritten or replaced) a moment later.
+bool stillBeingWritten(const fs::PhotoFile& photo, const std::string& photoFolder) {
+  if (!imaging::EndsBeforeJpegEnd(photo)) return false;
+  std::this_thread::sleep_for(std::chrono::seconds(kStillWritingSeconds));
+  try {
+    photo.checkUnchanged();
+    return !(fs::PhotoFile(photo.path(), photoFolder).opened() == photo.opened());
+  } catch (const Error&) {
+    return true;
+  }
+}
+
+}  // namespace
+
+PreparedPhoto preparePhoto(const std::string& path, const std::string& photoFolder,
+                           std::pair<std::int16_t, std::int16_t> reduceTo) {
+  PreparedPhoto prepared;
+  prepared.path = path;
+  try {
+    const fs::PhotoFile photo(path, photoFolder);
+    if (std::optional<std::string> reduced = reducedPicture(photo, reduceTo.first, reduceTo.second)) {
+      prepared.copy = std::make_unique<fs::WorkingCopy>(photo, *reduced);
+      prepared.reduced = true;
+    } else if (stillBeingWritten(photo, photoFolder)) {
+      prepared.keptBecause = "it is still being written; it is left for the next upload";
+    } else {
+      prepared.copy = std::make_unique<fs::WorkingCopy>(photo);
+    }
+  } catch (const Error&) {
+    prepared.copy.reset();
+  }
   return prepared;
 }
 
 TransferOutcome transferPhoto(const TransferSettings& settings, Connections& connections, const std::string& path,
                               const std::string& photoFolder, TransferSink& sink, std::string& answer) {
-  // Copying first means a photo that is gone or still being written costs no number.
-  PreparedPhoto prepared = preparePhoto(path, photoFolder, std::nullopt);
+  // Prepared first, so a photo that is gone or still being written costs no number.
+  PreparedPhoto prepared = preparePhoto(path, photoFolder, {settings.width, settings.height});
   return transferPrepared(settings, connections, prepared, sink, answer);
 }
 
@@ -69,7 +110,10 @@ TransferOutcome transferPrepared(const TransferSettings& settings, Connections& 
   answer.clear();
   std::unique_ptr<fs::WorkingCopy> copy = std::move(prepared.copy);
   if (!copy) {
-    sink.communicationError();
+    if (prepared.keptBecause.empty())
+      sink.communicationError();
+    else
+      sink.photoKept(prepared.path, prepared.keptBecause);
     return {};
   }
 
@@ -87,9 +131,7 @@ TransferOutcome transferPrepared(const TransferSettings& settings, Connections& 
 
   const std::string& workingFile = copy->path();
   sink.caption("Resizing photo");
-  const bool reduced =
-      prepared.reduced ? *prepared.reduced : reducePicture(workingFile, settings.width, settings.height);
-  sink.caption(reduced ? "Uploading photo" : "Resize Failed. Uploading Image");
+  sink.caption(prepared.reduced ? "Uploading photo" : "Resize Failed. Uploading Image");
 
   net::FtpConnection& ftp = connections.ftp();
   const std::string companyFolder = "/" + settings.companyId;
@@ -114,22 +156,26 @@ TransferOutcome transferPrepared(const TransferSettings& settings, Connections& 
   return outcome;
 }
 
+std::pair<std::int16_t, std::int16_t> fittedSize(std::int16_t pictureWidth, std::int16_t pictureHeight,
+                                                 std::int16_t width, std::int16_t height) {
+  if (pictureWidth > width) {
+    pictureHeight = host::toInt16(static_cast<double>(width) / pictureWidth * pictureHeight);
+    pictureWidth = width;
+  }
+  if (pictureHeight > height) {
+    pictureWidth = host::toInt16(static_cast<double>(height) / pictureHeight * pictureWidth);
+    pictureHeight = height;
+  }
+  return {pictureWidth, pictureHeight};
+}
+
 bool reducePicture(const std::string& file, std::int16_t width, std::int16_t height) {
   try {
     imaging::ImageEditor editor;
     editor.LoadPicture(file);
-    std::int16_t pictureHeight = host::toInt16(editor.PictureHeight());
-    std::int16_t pictureWidth = host::toInt16(editor.PictureWidth());
-    if (pictureWidth > width) {
-      const std::int16_t newHeight = host::toInt16(static_cast<double>(width) / pictureWidth * pictureHeight);
-      editor.ResizePicture(width, newHeight);
-      pictureHeight = host::toInt16(editor.PictureHeight());
-      pictureWidth = host::toInt16(editor.PictureWidth());
-    }
-    if (pictureHeight > height) {
-      const std::int16_t newWidth = host::toInt16(static_cast<double>(height) / pictureHeight * pictureWidth);
-      editor.ResizePicture(newWidth, height);
-    }
+    const auto [newWidth, newHeight] =
+        fittedSize(host::toInt16(editor.PictureWidth()), host::toInt16(editor.PictureHeight()), width, height);
+    editor.ResizePicture(newWidth, newHeight);
     editor.SavePicture(file);
     return true;
   } catch (const std::exception&) {

@@ -38,6 +38,9 @@ class TransferSink {
   virtual void pointerReleased() = 0;
   // The one message a failed transfer shows.
   virtual void communicationError() = 0;
+  // The photo was not sent, asked no number and stays for the next upload,
+  // for a reason the user should hear that is no failure of the servers.
+  virtual void photoKept(const std::string& path, const std::string& reason) = 0;
 };
 
 // The connections the transfers of one run share: one web session kept alive
@@ -60,37 +63,49 @@ struct TransferOutcome {
   std::optional<fs::FileStamp> sent;  // the photo as it was read for sending
 };
 
-// Sends the photo at path. The reduction works on a private copy, so the photo
-// itself stays whole. Given the photo folder, the photo is read only from
-// inside it, never through a link. The web server's answer to the number
-// request is left in answer (cleared first).
+// Sends the photo at path, read once through one descriptor: what is put is
+// its reduction, or the photo whole when it could not be reduced. Given the
+// photo folder, the photo is read only from inside it, never through a link.
+// The web server's answer to the number request is left in answer (cleared first).
 TransferOutcome transferPhoto(const TransferSettings& settings, const std::string& path,
                               const std::string& photoFolder, TransferSink& sink, std::string& answer);
 // The same over connections kept by the caller.
 TransferOutcome transferPhoto(const TransferSettings& settings, Connections& connections, const std::string& path,
                               const std::string& photoFolder, TransferSink& sink, std::string& answer);
 
-// A photo made ready ahead of its turn: its private copy, and the outcome of
-// reducing that copy when that was done already.
+// A photo made ready ahead of its turn: what is to be put of it, in a private
+// working file, and whether that is its reduction.
 struct PreparedPhoto {
-  std::unique_ptr<fs::WorkingCopy> copy;  // null when the photo could not be copied
-  std::optional<bool> reduced;
+  std::string path;
+  std::unique_ptr<fs::WorkingCopy> copy;  // null when the photo is not to be sent
+  bool reduced = false;
+  std::string keptBecause;  // why a photo with no copy stays, when the user should hear it
 };
 
-// Copies the photo (see transferPhoto) and, given a size, reduces the copy.
-// Touches neither network nor control, so it may run on another thread.
-PreparedPhoto preparePhoto(const std::string& path, const std::string& photoFolder,
-                           std::optional<std::pair<std::int16_t, std::int16_t>> reduceTo);
+// A JPEG that ends before its end marker is looked at again this long after
+// it was read: a dock still writing it shows by then.
+inline constexpr int kStillWritingSeconds = 2;
 
-// The transfer of a prepared photo: a photo that could not be copied is a
-// failed transfer that asks for no number.
+// Reads the photo (see transferPhoto) and reduces it to fit the size into the
+// working file; a photo that cannot be reduced is copied whole, unless it is a
+// JPEG still being written. Touches neither network nor control, so it may
+// run on another thread.
+PreparedPhoto preparePhoto(const std::string& path, const std::string& photoFolder,
+                           std::pair<std::int16_t, std::int16_t> reduceTo);
+
+// The transfer of a prepared photo: a photo with no working file is a
+// transfer that asks for no number.
 TransferOutcome transferPrepared(const TransferSettings& settings, Connections& connections, PreparedPhoto& prepared,
                                  TransferSink& sink, std::string& answer);
 
-// Reduces the picture file in place to fit width x height: width first, then
-// height, each against what the step before left; a picture is never enlarged,
-// and it is written back even when it already fits. False when it could not be
-// read, reduced or written.
+// The size a picture of pictureWidth x pictureHeight is reduced to, to fit
+// width x height: width first, then height, each against what the step before
+// left; a picture is never enlarged.
+std::pair<std::int16_t, std::int16_t> fittedSize(std::int16_t pictureWidth, std::int16_t pictureHeight,
+                                                 std::int16_t width, std::int16_t height);
+
+// Reduces the picture file in place to its fittedSize; it is written back even
+// when it already fits. False when it could not be read, reduced or written.
 bool reducePicture(const std::string& file, std::int16_t width, std::int16_t height);
 
 }  // namespace kiv::upload

@@ -31,7 +31,7 @@ std::int32_t runUpload(const TransferSettings& settings, fs::FileSystemObject& f
   const fs::FolderLock lock(folder.path);
   Connections connections(settings);
 
-  // While one photo goes over the network, the next ones are copied and
+  // While one photo goes over the network, the next ones are read and
   // reduced on the other cores; only a few at a time, so memory stays flat.
   // What a stopped or failed run prepared is discarded with the queue.
   const std::size_t ahead = std::max(2u, std::thread::hardware_concurrency());

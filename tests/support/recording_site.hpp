@@ -28,6 +28,9 @@ class RecordingSite : public host::Site {
     messages.push_back({std::string(prompt), buttons, std::string(title)});
     return 1;
   }
+  void PhotoKept(const std::string& path, std::string_view reason) override {
+    kept.push_back(path + ": " + std::string(reason));
+  }
   bool StopRequested() override {
     ++stopQueries;
     return stopAfterQueries >= 0 && stopQueries > stopAfterQueries;
@@ -39,6 +42,7 @@ class RecordingSite : public host::Site {
   std::vector<std::string> changed;
   std::vector<std::string> events;
   std::vector<Message> messages;
+  std::vector<std::string> kept;  // "path: reason"
   std::function<void()> onRefresh;
 };
 

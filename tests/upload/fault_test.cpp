@@ -298,6 +298,54 @@ TEST_F(LocalFaultTest, APhotoStillBeingWrittenIsKeptWhole) {
   EXPECT_EQ(f.site.messages.size(), numbers == 1 ? 1u : 0u);
 }
 
+// A dock copies a photo in two halves, the second 1.5 s into the run, on a
+// busy machine: nothing made of the half is stored, and the photo goes only
+// once the server holds the whole picture.
+TEST_F(LocalFaultTest, APhotoHalfCopiedFromTheCameraIsNeitherSentHalfNorLost) {
+  const auto photo = f.dock / "a.jpg";
+  test::writeJpeg(photo, 800, 600);
+  const std::string whole = test::readFile(photo);
+  const auto [red, green] = test::redGreenAt(photo, 790, 590);
+  test::writeFile(photo, whole.substr(0, whole.size() / 2));
+  std::atomic<bool> busy{true};
+  std::vector<std::thread> load;
+  for (unsigned i = 0; i < 2 * std::max(1u, std::thread::hardware_concurrency()); ++i) {
+    load.emplace_back([&] {
+      std::uint64_t spins = 0;
+      while (busy.load(std::memory_order_relaxed)) ++spins;
+      return spins;
+    });
+  }
+  std::thread dock([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    std::ofstream(photo, std::ios::binary | std::ios::app) << whole.substr(whole.size() / 2);
+  });
+  u.IMAGEWIDTH(800);
+  u.IMAGEHEIGHT(600);
+  u.KIVType("EXPRESSPHOTOS");
+  u.Show();
+  dock.join();
+  busy = false;
+  for (std::thread& thread : load) thread.join();
+
+  const auto stored = filesUnder(servers.ftpRoot());
+  if (std::filesystem::exists(photo)) {
+    EXPECT_EQ(test::readFile(photo), whole);
+    EXPECT_TRUE(stored.empty());
+    for (const std::string& line : servers.requests()) EXPECT_EQ(line.rfind("WEB GET /capture", 0), std::string::npos);
+    ASSERT_EQ(f.site.kept.size(), 1u);
+    EXPECT_NE(f.site.kept[0].find("still being written"), std::string::npos);
+    EXPECT_TRUE(f.site.messages.empty());
+  } else {
+    ASSERT_EQ(stored.size(), 1u);
+    const auto sent = servers.ftpRoot() / *stored.begin();
+    EXPECT_EQ(test::pictureSize(sent), (std::pair{800, 600}));
+    const auto [sentRed, sentGreen] = test::redGreenAt(sent, 790, 590);
+    EXPECT_NEAR(sentRed, red, 24) << "the lower half was in the picture sent";
+    EXPECT_NEAR(sentGreen, green, 24);
+  }
+}
+
 TEST_F(LocalFaultTest, OneRunOfAFolderAtATime) {
   for (const char* name : {"a.jpg", "b.jpg"}) test::writeJpeg(f.dock / name, 64, 48);
   test::ControlUnderTest second;

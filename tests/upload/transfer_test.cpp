@@ -188,6 +188,15 @@ TEST_F(TransferTest, AFailedReductionSendsThePhotoUnchanged) {
   EXPECT_TRUE(f.upload.kivFTPUpload(text));
   EXPECT_EQ(f.upload.Label2.Caption, "Resize Failed. Uploading Image");
   EXPECT_EQ(test::readFile(servers.ftpRoot() / "12/V77_P1.jpg"), "not really a picture");
+
+  // Cut short, but no longer being written: sent as it is, a moment later.
+  const std::string whole = test::readFile(photo);
+  std::string cut = f.photo("cut.jpg");
+  test::writeFile(cut, whole.substr(0, whole.size() / 2));
+  EXPECT_TRUE(f.upload.kivFTPUpload(cut));
+  EXPECT_EQ(f.upload.Label2.Caption, "Resize Failed. Uploading Image");
+  EXPECT_EQ(test::readFile(servers.ftpRoot() / "12/V77_P2.jpg"), whole.substr(0, whole.size() / 2));
+  EXPECT_TRUE(f.site.kept.empty());
 }
 
 TEST_F(TransferTest, APhotoThatCannotBeReadIsAFailedTransferThatTakesNoNumber) {

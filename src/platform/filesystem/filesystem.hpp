@@ -45,30 +45,62 @@ struct FileStamp {
   friend bool operator==(const FileStamp&, const FileStamp&) = default;
 };
 
-// A private copy of a photo, in a folder of its own inside this user's private
+// A photo opened for sending, read through its one descriptor only, never
+// through the path again. The original is opened without blocking (a pipe is
+// refused, never waited on) and must be a regular file. Given the photo
+// folder, the path must lie below it and no part of it below the folder may be
+// a link: nothing outside the folder is read as one of its photos.
+class KIV_EXPORT PhotoFile {
+ public:
+  explicit PhotoFile(const std::string& path, const std::string& photoFolder = {});
+  ~PhotoFile();
+  PhotoFile(const PhotoFile&) = delete;
+  PhotoFile& operator=(const PhotoFile&) = delete;
+
+  const std::string& path() const { return path_; }
+  // A descriptor (a HANDLE on Windows) owned here. Readers read at explicit
+  // offsets or seek first: they share its file position.
+  std::intptr_t descriptor() const { return descriptor_; }
+  // The file as it was opened.
+  const FileStamp& opened() const { return opened_; }
+  // Up to size bytes from offset; fewer at the end of the file.
+  std::string read(std::uint64_t offset, std::size_t size) const;
+  // Throws 75 ("the file changed while it was read") when the file's size,
+  // modification or status-change time moved since it was opened: a dock
+  // still writing it. Called after the last read, it vouches for all of them.
+  void checkUnchanged() const;
+
+ private:
+  std::string path_;
+  std::intptr_t descriptor_ = -1;
+  FileStamp opened_;
+};
+
+// What is sent of a photo, in a folder of its own inside this user's private
 // working folder ($TMPDIR/kivphoto-<uid>, mode 0700, checked to be the user's
 // own; on Windows %TEMP%\kivphoto-<user>, private by the profile's own
-// permissions), removed with its folder when the owner goes. Copies left behind by a
-// process that no longer runs are removed when the next one is made.
-//
-// The original is opened without blocking (a pipe is refused, never waited
-// on) and read once; a photo whose size or modification time changed while it
-// was read (a dock still writing it) is refused, so only a whole photo is ever
-// sent. Given the photo folder, the path must lie below it and no part of it
-// below the folder may be a link: nothing outside the folder is read as one of
-// its photos.
+// permissions), under the photo's own name, removed with its folder when the
+// owner goes. Copies left behind by a process that no longer runs are removed
+// when the next one is made. The photo itself is never written.
 class KIV_EXPORT WorkingCopy {
  public:
+  // The picture made from the photo (its reduction), and nothing else.
+  WorkingCopy(const PhotoFile& photo, std::string_view content);
+  // The photo copied whole through its descriptor; 75 when it changed while
+  // it was read, so only a whole photo is ever sent.
+  explicit WorkingCopy(const PhotoFile& photo);
+  // The same, opening the photo first.
   explicit WorkingCopy(const std::string& original, const std::string& photoFolder = {});
   ~WorkingCopy();
   WorkingCopy(const WorkingCopy&) = delete;
   WorkingCopy& operator=(const WorkingCopy&) = delete;
 
   const std::string& path() const { return path_; }
-  // The original as it was copied.
+  // The original as it was read.
   const FileStamp& original() const { return original_; }
 
  private:
+  void makeFolder(const std::string& name);
   void discard();
 
   std::string folder_;

@@ -8,4 +8,6 @@ PictureRef Site::LoadPicture(const std::string& path, PictureDecoder decode) { r
 
 bool Site::StopRequested() { return false; }
 
+void Site::PhotoKept(const std::string&, std::string_view) {}
+
 }  // namespace kiv::host

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 // What each platform's picture codec gives the image editor and the display
 // pictures, whose rules are the same everywhere. Failures throw kiv::Error with
@@ -17,11 +18,20 @@ struct Size {
   std::int32_t height = 0;
 };
 
+// Where a picture is read from: a path the codec opens itself, or a file open
+// already (a descriptor, on Windows a HANDLE), read through a duplicate of its
+// own and never through the path again, which then only names it in messages.
+struct Source {
+  Source(std::string path, std::intptr_t descriptor = -1) : path(std::move(path)), descriptor(descriptor) {}
+  std::string path;
+  std::intptr_t descriptor;
+};
+
 // The largest width or height the codec writes.
 extern const std::int32_t LargestSide;
 
 // The upright size of the JPEG or bitmap picture in the file, from its header.
-Size uprightSize(const std::string& path);
+Size uprightSize(const Source& source);
 
 // How the file is stored: its size and, for a JPEG whose quantisation tables
 // say it, the quality it was saved at.
@@ -29,13 +39,13 @@ struct Encoding {
   std::uint64_t bytes = 0;
   std::optional<int> jpegQuality;
 };
-Encoding encodingOf(const std::string& path);
+Encoding encodingOf(const Source& source);
 
 // The picture rendered once from the file, upright, at exactly width x height,
 // as a JPEG at the quality given (1..100) with the orientation tag reset and
 // the other metadata kept. A photo cut short fails (481) rather than being
 // saved with its missing part filled in.
-std::string renderJpeg(const std::string& path, std::int32_t width, std::int32_t height, int quality);
+std::string renderJpeg(const Source& source, std::int32_t width, std::int32_t height, int quality);
 
 // The picture decoded upright, reduced while decoding to fit box x box, as
 // 8-bit RGBA.

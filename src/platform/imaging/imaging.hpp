@@ -6,6 +6,10 @@
 #include <cstdint>
 #include <string>
 
+namespace kiv::fs {
+class PhotoFile;
+}
+
 namespace kiv::imaging {
 
 // The image editor behind a photo reduction, one per call. Loading reads only the
@@ -23,6 +27,9 @@ class KIV_EXPORT ImageEditor {
  public:
   // Recognises JPEG and bitmap pictures by their content, whatever the name.
   void LoadPicture(const std::string& path);
+  // The same from a photo open for sending: every read goes through its
+  // descriptor, which must stay open until the last render.
+  void LoadPicture(const fs::PhotoFile& photo);
   std::int32_t PictureWidth() const;
   std::int32_t PictureHeight() const;
   // Scales to exactly this size when saved; proportions are the caller's business.
@@ -33,15 +40,22 @@ class KIV_EXPORT ImageEditor {
   // larger file than it was. Replaces the file atomically: a failed save leaves
   // whatever was at the path untouched.
   void SavePicture(const std::string& path);
+  // What SavePicture writes, as bytes.
+  std::string RenderPicture() const;
 
  private:
   std::string source_;
+  std::intptr_t sourceDescriptor_ = -1;
   std::int32_t width_ = 0;
   std::int32_t height_ = 0;
   std::int32_t loadedWidth_ = 0;
   std::int32_t loadedHeight_ = 0;
   bool loaded_ = false;
 };
+
+// True when the photo starts as a JPEG but does not end with the JPEG end
+// marker: cut short, or still being written.
+KIV_EXPORT bool EndsBeforeJpegEnd(const fs::PhotoFile& photo);
 
 // A picture for display (thumbnail and enlarged view). The file's header is
 // checked at once (53 missing, 70 unreadable, 481 no picture); pixels are decoded

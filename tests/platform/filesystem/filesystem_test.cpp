@@ -493,6 +493,22 @@ TEST(SingleFileTest, WorkingCopyReadsOnlyPhotosBelowTheFolderAndGoesWithItsOwner
   if (makeFolderLink(dir.path(), dir / "dock" / "up")) {
     EXPECT_THROW(kiv::fs::WorkingCopy((dir / "dock" / "up" / "secret.jpg").string(), dock), kiv::Error);
   }
+
+  // What is sent may be made from the photo: only that is written, and only
+  // while the photo is still as it was opened.
+  const std::string photo = (dir / "dock" / "Roll1" / "IMG_0001.JPG").string();
+  const kiv::fs::PhotoFile opened(photo, dock);
+  EXPECT_EQ(opened.read(1, 3), "hot");
+  {
+    const kiv::fs::WorkingCopy reduced(opened, "small");
+    EXPECT_EQ(kiv::test::readFile(fromUtf8(reduced.path())), "small");
+    EXPECT_EQ(kiv::fs::Folder(reduced.path()).Name(), "IMG_0001.JPG");
+    EXPECT_EQ(reduced.original(), opened.opened());
+  }
+  writeFile(dir / "dock" / "Roll1" / "IMG_0001.JPG", "photo, and the rest the dock wrote");
+  expectError([&] { kiv::fs::WorkingCopy(opened, "small"); }, kiv::errc::PathFileAccessError, "changed");
+  expectError([&] { kiv::fs::WorkingCopy{opened}; }, kiv::errc::PathFileAccessError, "changed");
+  EXPECT_EQ(kiv::test::readFile(dir / "dock" / "Roll1" / "IMG_0001.JPG"), "photo, and the rest the dock wrote");
 }
 
 TEST(SingleFileTest, DeleteFileIfUnchangedTakesOnlyTheFileAsItWasRead) {

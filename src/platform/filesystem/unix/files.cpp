@@ -35,15 +35,22 @@ bool writeAll(int fd, const char* data, std::size_t size) {
   return true;
 }
 
-// Copies what is readable from `from` into the new file `to`; the byte count,
-// or -1 with errno set.
+// Writes content to the new file `to`, created exclusively; no fsync: a
+// working file lives no longer than the run.
+bool writeNewFile(const std::string& to, std::string_view content) {
+  const Descriptor out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+  return out.get() >= 0 && writeAll(out.get(), content.data(), content.size());
+}
+
+// Copies what is readable from `from`, from its start, into the new file `to`;
+// the byte count, or -1 with errno set.
 std::int64_t copyContent(int from, const std::string& to) {
   const Descriptor out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
   if (out.get() < 0) return -1;
   std::vector<char> buffer(256 * 1024);
   std::int64_t copied = 0;
   for (;;) {
-    const ssize_t got = ::read(from, buffer.data(), buffer.size());
+    const ssize_t got = ::pread(from, buffer.data(), buffer.size(), copied);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return -1;
     if (got == 0) break;
@@ -135,39 +142,87 @@ void removeStaleCopies(const std::string& workFolder) {
 
 }  // namespace
 
-WorkingCopy::WorkingCopy(const std::string& original, const std::string& photoFolder) {
+PhotoFile::PhotoFile(const std::string& path, const std::string& photoFolder) : path_(path) {
   Location at;
-  if (const int error = locate(photoFolder, original, at)) failSystem(error, PathKind::File, original);
+  if (const int error = locate(photoFolder, path, at)) failSystem(error, PathKind::File, path);
   // Never waits on a pipe; below the photo folder never reads through a link.
   const int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | (photoFolder.empty() ? 0 : O_NOFOLLOW);
-  const Descriptor in(::openat(at.folder.get(), at.leaf.c_str(), flags));
-  if (in.get() < 0) failErrno(PathKind::File, original);
-  struct stat before {};
-  if (::fstat(in.get(), &before) != 0) failErrno(PathKind::File, original);
-  if (!S_ISREG(before.st_mode)) fail(errc::FileNotFound, original, "not a regular file");
+  Descriptor in(::openat(at.folder.get(), at.leaf.c_str(), flags));
+  if (in.get() < 0) failErrno(PathKind::File, path);
+  struct stat status {};
+  if (::fstat(in.get(), &status) != 0) failErrno(PathKind::File, path);
+  if (!S_ISREG(status.st_mode)) fail(errc::FileNotFound, path, "not a regular file");
+  opened_ = stampOf(status);
+  descriptor_ = in.release();
+}
 
+PhotoFile::~PhotoFile() { ::close(static_cast<int>(descriptor_)); }
+
+void PhotoFile::checkUnchanged() const {
+  struct stat status {};
+  if (::fstat(static_cast<int>(descriptor_), &status) != 0) failErrno(PathKind::File, path_);
+  if (!(stampOf(status) == opened_)) {
+    fail(errc::PathFileAccessError, path_, "the file changed while it was read; it is left for the next upload");
+  }
+}
+
+std::string PhotoFile::read(std::uint64_t offset, std::size_t size) const {
+  std::string bytes(size, '\0');
+  std::size_t got = 0;
+  while (got < size) {
+    const ssize_t n = ::pread(static_cast<int>(descriptor_), bytes.data() + got, size - got,
+                              static_cast<off_t>(offset + got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) failErrno(PathKind::File, path_);
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  bytes.resize(got);
+  return bytes;
+}
+
+void WorkingCopy::makeFolder(const std::string& name) {
   const std::string workFolder = privateWorkFolder();
   removeStaleCopies(workFolder);
   std::string pattern = join(workFolder, std::to_string(::getpid()) + "-XXXXXX");
   if (::mkdtemp(pattern.data()) == nullptr) failErrno(PathKind::Folder, pattern);
   folder_ = pattern;
   folderLock_ = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folderLock_ >= 0) ::flock(folderLock_, LOCK_EX | LOCK_NB);
-  path_ = join(folder_, at.leaf);
+  if (folderLock_ >= 0) ::flock(static_cast<int>(folderLock_), LOCK_EX | LOCK_NB);
+  path_ = join(folder_, name);
+}
 
-  struct stat after {};
-  const std::int64_t copied = copyContent(in.get(), path_);
-  if (copied < 0 || ::fstat(in.get(), &after) != 0) {
+WorkingCopy::WorkingCopy(const PhotoFile& photo, std::string_view content) {
+  photo.checkUnchanged();
+  original_ = photo.opened();
+  makeFolder(lastComponent(photo.path()));
+  if (!writeNewFile(path_, content)) {
     const int error = errno;
     discard();
-    failSystem(error, PathKind::File, original);
-  }
-  original_ = stampOf(before);
-  if (!(stampOf(after) == original_) || copied != original_.size) {
-    discard();
-    fail(errc::PathFileAccessError, original, "the file changed while it was read; it is left for the next upload");
+    failSystem(error, PathKind::Folder, path_);
   }
 }
+
+WorkingCopy::WorkingCopy(const PhotoFile& photo) {
+  original_ = photo.opened();
+  makeFolder(lastComponent(photo.path()));
+  const std::int64_t copied = copyContent(static_cast<int>(photo.descriptor()), path_);
+  if (copied < 0) {
+    const int error = errno;
+    discard();
+    failSystem(error, PathKind::File, photo.path());
+  }
+  try {
+    photo.checkUnchanged();
+    if (copied != original_.size) fail(errc::PathFileAccessError, photo.path(), "the file changed while it was read; it is left for the next upload");
+  } catch (...) {
+    discard();
+    throw;
+  }
+}
+
+WorkingCopy::WorkingCopy(const std::string& original, const std::string& photoFolder)
+    : WorkingCopy(PhotoFile(original, photoFolder)) {}
 
 WorkingCopy::~WorkingCopy() { discard(); }
 
@@ -175,7 +230,7 @@ void WorkingCopy::discard() {
   std::error_code ignored;
   if (!folder_.empty()) stdfs::remove_all(folder_, ignored);
   folder_.clear();
-  if (folderLock_ >= 0) ::close(folderLock_);
+  if (folderLock_ >= 0) ::close(static_cast<int>(folderLock_));
   folderLock_ = -1;
 }
 

@@ -8,6 +8,7 @@
 #include <platform/host/error.hpp>
 #include <platform/host/text.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <random>
@@ -151,16 +152,29 @@ bool writeAll(HANDLE file, const char* data, std::size_t size) {
   return true;
 }
 
-// Copies what is readable from `from` into the new file `to`; the byte count,
-// or -1 with the last error set.
+// Writes content to the new file `to`, created exclusively; not flushed: a
+// working file lives no longer than the run.
+bool writeNewFile(const std::string& to, std::string_view content) {
+  const Handle out(openPath(to, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL));
+  return out.valid() && writeAll(out.get(), content.data(), content.size());
+}
+
+// Copies what is readable from `from`, from its start, into the new file `to`;
+// the byte count, or -1 with the last error set.
 std::int64_t copyContent(HANDLE from, const std::string& to) {
   const Handle out(openPath(to, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL));
   if (!out.valid()) return -1;
   std::vector<char> buffer(256 * 1024);
   std::int64_t copied = 0;
   for (;;) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(copied);
+    at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(copied) >> 32);
     DWORD got = 0;
-    if (!ReadFile(from, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) return -1;
+    if (!ReadFile(from, buffer.data(), static_cast<DWORD>(buffer.size()), &got, &at)) {
+      if (GetLastError() == ERROR_HANDLE_EOF) break;
+      return -1;
+    }
     if (got == 0) break;
     if (!writeAll(out.get(), buffer.data(), got)) return -1;
     copied += got;
@@ -226,22 +240,56 @@ void removeStaleCopies(const std::string& workFolder) {
 
 }  // namespace
 
-WorkingCopy::WorkingCopy(const std::string& original, const std::string& photoFolder) {
+PhotoFile::PhotoFile(const std::string& path, const std::string& photoFolder) : path_(path) {
   Location at;
-  if (const DWORD error = locate(photoFolder, original, at)) failWindows(error, PathKind::File, original);
+  if (const DWORD error = locate(photoFolder, path, at)) failWindows(error, PathKind::File, path);
   // Below the photo folder never reads through a link.
   Handle in;
-  if (const DWORD error = open(at, original, FILE_GENERIC_READ, !photoFolder.empty(), in)) {
-    failWindows(error, PathKind::File, original);
+  if (const DWORD error = open(at, path, FILE_GENERIC_READ, !photoFolder.empty(), in)) {
+    failWindows(error, PathKind::File, path);
   }
-  BY_HANDLE_FILE_INFORMATION before{};
+  BY_HANDLE_FILE_INFORMATION info{};
   // Only a file on a disk: a pipe or a device could keep the reader waiting.
-  if (GetFileType(in.get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(in.get(), &before) ||
-      (before.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || handleIsLink(in.get(), before.dwFileAttributes)) {
-    fail(errc::FileNotFound, original, "not a regular file");
+  if (GetFileType(in.get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(in.get(), &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || handleIsLink(in.get(), info.dwFileAttributes)) {
+    fail(errc::FileNotFound, path, "not a regular file");
   }
-  const FileStamp stampBefore = stampOf(in.get(), before);
+  opened_ = stampOf(in.get(), info);
+  descriptor_ = reinterpret_cast<std::intptr_t>(in.release());
+}
 
+PhotoFile::~PhotoFile() { CloseHandle(reinterpret_cast<HANDLE>(descriptor_)); }
+
+void PhotoFile::checkUnchanged() const {
+  const HANDLE handle = reinterpret_cast<HANDLE>(descriptor_);
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(handle, &info)) failLast(PathKind::File, path_);
+  if (!(stampOf(handle, info) == opened_)) {
+    fail(errc::PathFileAccessError, path_, "the file changed while it was read; it is left for the next upload");
+  }
+}
+
+std::string PhotoFile::read(std::uint64_t offset, std::size_t size) const {
+  std::string bytes(size, '\0');
+  std::size_t got = 0;
+  while (got < size) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset + got);
+    at.OffsetHigh = static_cast<DWORD>((offset + got) >> 32);
+    DWORD n = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - got, 1u << 30));
+    if (!ReadFile(reinterpret_cast<HANDLE>(descriptor_), bytes.data() + got, chunk, &n, &at)) {
+      if (GetLastError() == ERROR_HANDLE_EOF) break;
+      failLast(PathKind::File, path_);
+    }
+    if (n == 0) break;
+    got += n;
+  }
+  bytes.resize(got);
+  return bytes;
+}
+
+void WorkingCopy::makeFolder(const std::string& name) {
   const std::string workFolder = privateWorkFolder();
   removeStaleCopies(workFolder);
   for (;;) {
@@ -255,21 +303,42 @@ WorkingCopy::WorkingCopy(const std::string& original, const std::string& photoFo
   folderLock_ = reinterpret_cast<std::intptr_t>(openPath(folder_, FILE_READ_ATTRIBUTES,
                                                          FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
                                                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
-  path_ = join(folder_, narrow(at.leaf));
+  path_ = join(folder_, name);
+}
 
-  BY_HANDLE_FILE_INFORMATION after{};
-  const std::int64_t copied = copyContent(in.get(), path_);
-  if (copied < 0 || !GetFileInformationByHandle(in.get(), &after)) {
+WorkingCopy::WorkingCopy(const PhotoFile& photo, std::string_view content) {
+  photo.checkUnchanged();
+  original_ = photo.opened();
+  makeFolder(lastComponent(photo.path()));
+  if (!writeNewFile(path_, content)) {
     const DWORD error = GetLastError();
     discard();
-    failWindows(error, PathKind::File, original);
-  }
-  original_ = stampBefore;
-  if (!(stampOf(in.get(), after) == original_) || copied != original_.size) {
-    discard();
-    fail(errc::PathFileAccessError, original, "the file changed while it was read; it is left for the next upload");
+    failWindows(error, PathKind::Folder, path_);
   }
 }
+
+WorkingCopy::WorkingCopy(const PhotoFile& photo) {
+  original_ = photo.opened();
+  makeFolder(lastComponent(photo.path()));
+  const std::int64_t copied = copyContent(reinterpret_cast<HANDLE>(photo.descriptor()), path_);
+  if (copied < 0) {
+    const DWORD error = GetLastError();
+    discard();
+    failWindows(error, PathKind::File, photo.path());
+  }
+  try {
+    photo.checkUnchanged();
+    if (copied != original_.size) {
+      fail(errc::PathFileAccessError, photo.path(), "the file changed while it was read; it is left for the next upload");
+    }
+  } catch (...) {
+    discard();
+    throw;
+  }
+}
+
+WorkingCopy::WorkingCopy(const std::string& original, const std::string& photoFolder)
+    : WorkingCopy(PhotoFile(original, photoFolder)) {}
 
 WorkingCopy::~WorkingCopy() { discard(); }
 

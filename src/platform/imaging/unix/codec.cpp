@@ -11,22 +11,22 @@ namespace kiv::imaging::codec {
 
 const std::int32_t LargestSide = VIPS_MAX_COORD;
 
-Size uprightSize(const std::string& path) {
-  const detail::Header header = detail::PictureFile(path).header();
+Size uprightSize(const Source& source) {
+  const detail::Header header = detail::PictureFile(source).header();
   return {header.width, header.height};
 }
 
-Encoding encodingOf(const std::string& path) {
-  const detail::PictureFile file(path);
+Encoding encodingOf(const Source& source) {
+  const detail::PictureFile file(source);
   return {file.size(), estimatedJpegQuality(file.head(kJpegTablesReach))};
 }
 
-std::string renderJpeg(const std::string& path, std::int32_t width, std::int32_t height, int quality) {
-  const detail::Bytes jpeg = detail::vipsCall(errc::InvalidPicture, "Cannot render " + path, [&] {
+std::string renderJpeg(const Source& source, std::int32_t width, std::int32_t height, int quality) {
+  const detail::Bytes jpeg = detail::vipsCall(errc::InvalidPicture, "Cannot render " + source.path, [&] {
     using vips::VImage;
     // Rendering from the file lets the JPEG decoder shrink while decoding; the
     // rest of the way is one high-quality resample to the exact size.
-    VImage picture = detail::PictureFile(path)
+    VImage picture = detail::PictureFile(source)
                          .thumbnail(width,
                                     [&] {
                                       return VImage::option()

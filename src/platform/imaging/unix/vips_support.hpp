@@ -5,6 +5,8 @@
 // vipsCall (where vips::VError becomes kiv::Error) and keep what libvips hands
 // out in owners from here.
 
+#include "../codec.hpp"
+
 #include <vips/vips8>
 
 #include <cstddef>
@@ -63,13 +65,14 @@ struct Header {
   int height = 0;  // upright
 };
 
-// A picture file opened for reading. Opening never waits: a pipe or a device
+// A picture file opened for reading (or, given a descriptor, read through a
+// duplicate of it). Opening never waits: a pipe or a device
 // is refused, not read. Its first bytes must be those of a JPEG or a bitmap.
 // 53 missing, 70 unreadable, 481 no picture. Every read of a photo by libvips
 // goes through one of these, never through the path again.
 class PictureFile {
  public:
-  explicit PictureFile(const std::string& path);
+  explicit PictureFile(const codec::Source& source);
   ~PictureFile();
   PictureFile(const PictureFile&) = delete;
   PictureFile& operator=(const PictureFile&) = delete;

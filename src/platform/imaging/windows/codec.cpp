@@ -12,21 +12,21 @@ namespace kiv::imaging::codec {
 // The largest side a JPEG can have.
 const std::int32_t LargestSide = 65500;
 
-Size uprightSize(const std::string& path) {
+Size uprightSize(const Source& source) {
   detail::ComApartment com;
-  const detail::PictureFile file(path, detail::createFactory());
+  const detail::PictureFile file(source, detail::createFactory());
   return {file.header().width, file.header().height};
 }
 
-Encoding encodingOf(const std::string& path) {
+Encoding encodingOf(const Source& source) {
   detail::ComApartment com;
-  const detail::PictureFile file(path, detail::createFactory());
+  const detail::PictureFile file(source, detail::createFactory());
   return {file.size(), estimatedJpegQuality(file.head(kJpegTablesReach))};
 }
 
-std::string renderJpeg(const std::string& path, std::int32_t width, std::int32_t height, int quality) {
+std::string renderJpeg(const Source& source, std::int32_t width, std::int32_t height, int quality) {
   detail::ComApartment com;
-  const detail::PictureFile file(path, detail::createFactory());
+  const detail::PictureFile file(source, detail::createFactory());
   const detail::Pixels pixels = file.render(width, height, GUID_WICPixelFormat24bppBGR, true);
   return file.encodeJpeg(pixels, static_cast<float>(quality) / 100.0f);
 }

@@ -265,12 +265,22 @@ bool setExifOrientation(std::string& tiff, int orientation) {
   return true;
 }
 
-PictureFile::PictureFile(const std::string& path, const ComPtr<IWICImagingFactory>& factory)
-    : path_(path), factory_(factory) {
-  // Folders open too (FILE_FLAG_BACKUP_SEMANTICS), to be refused as no picture
-  // rather than as a permission problem.
-  handle_ = CreateFileW(systemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+PictureFile::PictureFile(const codec::Source& source, const ComPtr<IWICImagingFactory>& factory)
+    : path_(source.path), factory_(factory) {
+  const std::string& path = source.path;
+  if (source.descriptor != -1) {
+    HANDLE own = INVALID_HANDLE_VALUE;
+    if (!DuplicateHandle(GetCurrentProcess(), reinterpret_cast<HANDLE>(source.descriptor), GetCurrentProcess(), &own,
+                         0, FALSE, DUPLICATE_SAME_ACCESS))
+      throwWindowsError(GetLastError(), "Cannot read " + path, PathKind::File);
+    handle_ = own;
+  } else {
+    // Folders open too (FILE_FLAG_BACKUP_SEMANTICS), to be refused as no
+    // picture rather than as a permission problem.
+    handle_ = CreateFileW(systemPath(path).c_str(), GENERIC_READ,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  }
   if (handle_.get() == INVALID_HANDLE_VALUE) {
     const DWORD code = GetLastError();
     if (windowsErrorNumber(code, PathKind::File) == errc::FileNotFound)

@@ -4,6 +4,8 @@
 // kiv::Error in check(); COM objects live in ComPtr; each public call of the
 // layer holds a ComApartment while it works.
 
+#include "../codec.hpp"
+
 #include <platform/host/error.hpp>
 
 #include <windows.h>
@@ -139,7 +141,7 @@ class FileHandle {
 
 class PictureFile {
  public:
-  PictureFile(const std::string& path, const ComPtr<IWICImagingFactory>& factory);
+  PictureFile(const codec::Source& source, const ComPtr<IWICImagingFactory>& factory);
   PictureFile(const PictureFile&) = delete;
   PictureFile& operator=(const PictureFile&) = delete;
   ~PictureFile();
