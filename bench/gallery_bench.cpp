@@ -5,9 +5,12 @@
 //   gallery_bench FOLDER [LAUNCHED_NS]             shows the folder, then decodes
 //                                                  every thumbnail on all cores
 //
+// Each thumbnail is decoded as a host draws it, for its grid cell in pixels
+// (bitmapFor), and the enlarged view at full quality (bitmap()).
 // LAUNCHED_NS is CLOCK_MONOTONIC (steady_clock) in nanoseconds when the caller
 // started the process, so the times include start-up; without it they count from
-// main(). Prints "show_ms", "decoded_ms", "photos", "threads" and "peak_mib" lines.
+// main(). Prints "show_ms", "decoded_ms", "photos", "threads", "cell",
+// "thumbnail" (the first one's decoded size) and "peak_mib" lines.
 #include <control/upload.hpp>
 #include <platform/host/site.hpp>
 #include <platform/imaging/imaging.hpp>
@@ -19,6 +22,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -46,15 +50,26 @@ double millisecondsSince(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-// Every thumbnail decoded once, several at a time, as a host does on first drawing.
-void decodeAll(const std::vector<kiv::host::PictureRef>& pictures, unsigned threads) {
+// What a host draws: a picture for a box of device pixels, or at full quality
+// (no box).
+struct Drawing {
+  kiv::host::PictureRef picture;
+  int width = 0;
+  int height = 0;
+  const kiv::host::Bitmap& bitmap() const {
+    return width > 0 ? picture->bitmapFor(width, height) : picture->bitmap();
+  }
+};
+
+// Everything shown decoded once, several at a time, as a host does on first drawing.
+void decodeAll(const std::vector<Drawing>& drawings, unsigned threads) {
   std::atomic<std::size_t> next{0};
   std::atomic<std::size_t> empty{0};
   std::vector<std::thread> workers;
   for (unsigned t = 0; t < threads; ++t) {
     workers.emplace_back([&] {
-      for (std::size_t i = next++; i < pictures.size(); i = next++) {
-        const kiv::host::Bitmap& bitmap = pictures[i]->bitmap();
+      for (std::size_t i = next++; i < drawings.size(); i = next++) {
+        const kiv::host::Bitmap& bitmap = drawings[i].bitmap();
         if (bitmap.rgba.empty() || std::max(bitmap.width, bitmap.height) > 2 * kiv::imaging::DisplayBox) ++empty;
       }
     });
@@ -72,19 +87,27 @@ int showGallery(const std::string& folder, Clock::time_point launched) {
   upload.Show();
   const double shown = millisecondsSince(launched);
 
-  std::vector<kiv::host::PictureRef> pictures;
+  // The grid's cells sit in Frame1, whose children are measured in twips.
+  std::vector<Drawing> drawings;
   for (std::int16_t i = 0; i < upload.Image2.Count(); ++i) {
-    if (upload.Image2[i].Visible && upload.Image2[i].Picture) pictures.push_back(upload.Image2[i].Picture);
+    const kiv::host::Image& cell = upload.Image2[i];
+    if (!cell.Visible || !cell.Picture) continue;
+    drawings.push_back({cell.Picture, static_cast<int>(std::lround(cell.Width / kiv::host::scale::TwipsPerPixel)),
+                        static_cast<int>(std::lround(cell.Height / kiv::host::scale::TwipsPerPixel))});
   }
-  if (pictures.empty()) throw std::runtime_error("no thumbnails in " + folder);
+  if (drawings.empty()) throw std::runtime_error("no thumbnails in " + folder);
+  const std::size_t photos = drawings.size();
+  if (upload.imgZoom.Picture) drawings.push_back({upload.imgZoom.Picture, 0, 0});
   const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
-  decodeAll(pictures, threads);
+  decodeAll(drawings, threads);
   const double decoded = millisecondsSince(launched);
 
+  const kiv::host::Bitmap& first = drawings.front().bitmap();
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
-  std::printf("photos %zu\nthreads %u\nshow_ms %.1f\ndecoded_ms %.1f\npeak_mib %.1f\n", pictures.size(), threads,
-              shown, decoded, usage.ru_maxrss / 1024.0);
+  std::printf("photos %zu\nthreads %u\ncell %dx%d\nthumbnail %dx%d\nshow_ms %.1f\ndecoded_ms %.1f\npeak_mib %.1f\n",
+              photos, threads, drawings.front().width, drawings.front().height, first.width, first.height, shown,
+              decoded, usage.ru_maxrss / 1024.0);
   return 0;
 }
 

@@ -26,14 +26,18 @@ QColor oleColor(host::OleColor color, const QPalette& palette) {
   return QColor(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF);
 }
 
-QImage pictureImage(const host::PictureRef& picture) {
-  if (!picture) return {};
-  const host::Bitmap& bitmap = picture->bitmap();
+namespace {
+
+QImage imageOf(const host::Bitmap& bitmap) {
   if (bitmap.width <= 0 || bitmap.height <= 0) return {};
   // The picture is immutable and outlives the image: the views keep the state
   // (and with it the PictureRef) that the image was made from.
   return QImage(bitmap.rgba.data(), bitmap.width, bitmap.height, bitmap.width * 4, QImage::Format_RGBA8888);
 }
+
+}  // namespace
+
+QImage pictureImage(const host::PictureRef& picture) { return picture ? imageOf(picture->bitmap()) : QImage(); }
 
 QString accessibleNameFor(const ControlState& state) {
   const QString number = QString::number(state.index + 1);
@@ -160,13 +164,15 @@ class ImageView final : public QWidget, public ControlView {
   explicit ImageView(QWidget* parent, ViewEvents& events) : QWidget(parent), events_(events) {}
   QWidget* widget() override { return this; }
   void apply(const ControlState& state, ViewEvents& events) override {
-    if (state.picture != state_.picture) image_ = pictureImage(state.picture);
     ControlView::apply(state, events);
     setFocusPolicy(events.clickable(state.name) ? Qt::StrongFocus : Qt::NoFocus);
+    fitImage();
   }
 
  protected:
   void paintEvent(QPaintEvent*) override {
+    // Moved to a screen of another pixel ratio since the last snapshot.
+    fitImage();
     QPainter painter(this);
     if (!image_.isNull()) {
       painter.setRenderHint(QPainter::SmoothPixmapTransform);
@@ -209,8 +215,22 @@ class ImageView final : public QWidget, public ControlView {
     if (isEnabled() && events_.clickable(state_.name)) events_.clicked(state_.name, state_.index);
   }
 
+  // The picture's bitmap for the box it is stretched over, in device pixels;
+  // takeSnapshot has decoded it already for the screen's ratio.
+  void fitImage() {
+    const qreal ratio = devicePixelRatioF();
+    const QSize device(static_cast<int>(std::lround(width() * ratio)), static_cast<int>(std::lround(height() * ratio)));
+    if (state_.picture == imagePicture_ && device == imageDevice_) return;
+    image_ = QImage();
+    imagePicture_ = state_.picture;
+    imageDevice_ = device;
+    image_ = imagePicture_ ? imageOf(imagePicture_->bitmapFor(device.width(), device.height())) : QImage();
+  }
+
   ViewEvents& events_;
   QImage image_;
+  host::PictureRef imagePicture_;
+  QSize imageDevice_;
   bool pressed_ = false;
 };
 

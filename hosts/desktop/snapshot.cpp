@@ -1,6 +1,20 @@
 #include "snapshot.hpp"
 
+#include <QGuiApplication>
+
+#include <cmath>
+
 namespace kiv::desktop {
+
+namespace {
+
+// The device pixels of a view's side, as the view measures it (control_views.cpp).
+int devicePixels(double left, double extent, double ratio) {
+  const double logical = static_cast<double>(std::lround(left + extent) - std::lround(left));
+  return static_cast<int>(std::lround(logical * ratio));
+}
+
+}  // namespace
 
 std::string ControlState::key() const {
   return index < 0 ? name : name + "[" + std::to_string(index) + "]";
@@ -16,6 +30,9 @@ SurfaceSnapshot takeSnapshot(const host::Surface& surface) {
   shot.mouseIconHotX = surface.MouseIconHotX;
   shot.mouseIconHotY = surface.MouseIconHotY;
   if (shot.mouseIcon) shot.mouseIcon->bitmap();
+  // The highest ratio of the screens; the window's own is the same but for a
+  // window on the lesser of two screens.
+  const double ratio = qGuiApp ? qGuiApp->devicePixelRatio() : 1.0;
 
   for (const host::Control* control : surface.controls()) {
     ControlState state;
@@ -51,7 +68,10 @@ SurfaceSnapshot takeSnapshot(const host::Surface& surface) {
       }
       case host::ControlKind::Image:
         state.picture = static_cast<const host::Image*>(control)->Picture;
-        if (state.picture && state.visible) state.picture->bitmap();
+        if (state.picture && state.visible) {
+          const PixelRect& g = state.geometry;
+          state.picture->bitmapFor(devicePixels(g.left, g.width, ratio), devicePixels(g.top, g.height, ratio));
+        }
         break;
       case host::ControlKind::VScrollBar: {
         const auto* bar = static_cast<const host::VScrollBar*>(control);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -112,9 +113,20 @@ void drawLabel(HDC dc, const host::Label& label, RECT rect) {
   DrawTextW(dc, text.data(), static_cast<int>(text.size()), &rect, DT_LEFT | DT_TOP | DT_WORDBREAK | DT_NOPREFIX);
 }
 
+// The box's size in the device's own pixels: a container may draw the
+// control through a scaling transform (a zoomed document, a printer).
+SIZE deviceSize(HDC dc, const RECT& rect) {
+  POINT corners[2] = {{rect.left, rect.top}, {rect.right, rect.bottom}};
+  if (!LPtoDP(dc, corners, 2)) return {rect.right - rect.left, rect.bottom - rect.top};
+  return {std::abs(corners[1].x - corners[0].x), std::abs(corners[1].y - corners[0].y)};
+}
+
 void drawPicture(HDC dc, const host::Image& image, RECT rect) {
   if (!image.Picture) return;
-  const host::Bitmap& bitmap = image.Picture->bitmap();
+  // Unstretched, the picture shows at its own size, which only bitmap() keeps.
+  const SIZE device = deviceSize(dc, rect);
+  const host::Bitmap& bitmap =
+      image.Stretch ? image.Picture->bitmapFor(device.cx, device.cy) : image.Picture->bitmap();
   const std::size_t count = static_cast<std::size_t>(bitmap.width) * static_cast<std::size_t>(bitmap.height);
   if (bitmap.width <= 0 || bitmap.height <= 0 || bitmap.rgba.size() < count * 4) return;
   if (!image.Stretch) {

@@ -21,7 +21,12 @@ struct Bitmap {
 class KIV_EXPORT Picture {
  public:
   virtual ~Picture();
+  // The picture at its full display quality.
   virtual const Bitmap& bitmap() const = 0;
+  // What to draw stretched over a box of this many device pixels: may be a
+  // smaller, cheaper bitmap than bitmap() when that shows as well there.
+  // Thread-safe like bitmap().
+  virtual const Bitmap& bitmapFor(int /*deviceWidth*/, int /*deviceHeight*/) const { return bitmap(); }
 };
 
 using PictureRef = std::shared_ptr<const Picture>;

@@ -2,6 +2,7 @@
 
 #include <platform/host/picture.hpp>
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -50,6 +51,16 @@ std::string renderJpeg(const Source& source, std::int32_t width, std::int32_t he
 // The picture decoded upright, reduced while decoding to fit box x box, as
 // 8-bit RGBA.
 host::Bitmap decodeToFit(const std::string& path, int box);
+
+// Up to the first `limit` bytes of the file, for reading its Exif block;
+// opening fails as for uprightSize.
+std::string headOf(const Source& source, std::size_t limit);
+
+// A JPEG held in memory (a camera's Exif thumbnail) decoded whole as 8-bit
+// RGBA, as stored: an orientation tag of its own is not applied. Whatever the
+// decoder finds wrong with it, down to a warning, fails (481): a damaged
+// thumbnail is not worth showing.
+host::Bitmap decodeJpegBytes(std::string_view jpeg);
 
 // Replaces the file at path with bytes atomically.
 void replaceFile(const std::string& path, std::string_view bytes);

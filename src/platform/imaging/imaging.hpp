@@ -62,6 +62,10 @@ KIV_EXPORT bool EndsBeforeJpegEnd(const fs::PhotoFile& photo);
 // on the first bitmap() call, upright, reduced while decoding to fit
 // DisplayBox x DisplayBox, as 8-bit RGBA. bitmap() is safe from several threads
 // and decodes once; a file that became unreadable meanwhile gives an empty bitmap.
+// bitmapFor(w, h) answers from the small JPEG a camera stores in the photo's
+// Exif block, without its letterbox bars and turned upright, when a box of
+// w x h device pixels is no wider and no taller than that; otherwise, or when
+// the photo has no usable one, it is bitmap(). Each is decoded at most once.
 inline constexpr int DisplayBox = 360;
 KIV_EXPORT host::PictureRef LoadDisplayPicture(const std::string& path);
 

@@ -1,7 +1,10 @@
 #include <platform/imaging/imaging.hpp>
 
 #include <platform/host/error.hpp>
+#include <platform/imaging/codec.hpp>
 #include <platform/imaging/jpeg_quality.hpp>
+
+#include "camera_exif.hpp"
 
 #include <support/photos.hpp>
 #include <support/temp_dir.hpp>
@@ -9,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -433,6 +438,136 @@ TEST(DisplayPictureTest, SharedViewsDecodeOnceAcrossThreads) {
   for (auto& t : threads) t.join();
   for (const auto* bitmap : seen) EXPECT_EQ(bitmap, &thumbnail->bitmap());
   EXPECT_EQ(thumbnail->bitmap().width, 360);
+}
+
+// A 24-bit bitmap file: rows bottom-up, each padded to four bytes.
+std::string bmpFile(int width, int height, const std::function<std::array<int, 3>(int x, int y)>& rgb) {
+  const int stride = (width * 3 + 3) / 4 * 4;
+  std::string file = "BM";
+  for (std::uint32_t field : {std::uint32_t(54 + stride * height), 0u, 54u, 40u, std::uint32_t(width),
+                              std::uint32_t(height), 1u | 24u << 16, 0u, std::uint32_t(stride * height), 2835u,
+                              2835u, 0u, 0u})
+    test::putNumber(file, field, 4, false);
+  for (int y = height - 1; y >= 0; --y) {
+    for (int x = 0; x < width; ++x) {
+      const auto [r, g, b] = rgb(x, y);
+      file += {static_cast<char>(b), static_cast<char>(g), static_cast<char>(r)};
+    }
+    file.append(static_cast<std::size_t>(stride - width * 3), '\0');
+  }
+  return file;
+}
+
+// What a camera stores for a 3:2 photo: 160x120 with the photo in rows 7 to
+// 112 between black bars. Bright throughout, so a row of a bar left in shows.
+std::string letterboxedThumbnail(const fs::path& dir) {
+  const fs::path bmp = dir / "thumbnail.bmp";
+  test::writeFile(bmp, bmpFile(160, 120, [](int x, int y) -> std::array<int, 3> {
+    if (y < 7 || y > 112) return {0, 0, 0};
+    return {160 + x * 95 / 159, 160 + (y - 7) * 95 / 105, 220};
+  }));
+  return codec::renderJpeg(bmp.string(), 160, 120, 95);
+}
+
+// A 600x400 photo (red across, green down) whose Exif block holds the
+// orientation and the thumbnail.
+void writeCameraPhoto(const fs::path& file, int orientation, std::string_view thumbnail) {
+  test::writeJpeg(file, 600, 400, orientation);
+  test::writeFile(file, test::withExif(test::readFile(file),
+                                       test::exifSegment(test::exifTiff(thumbnail, {.orientation = orientation}))));
+}
+
+std::array<int, 3> rgbAt(const host::Bitmap& bitmap, int x, int y) {
+  const std::size_t at = (static_cast<std::size_t>(y) * static_cast<std::size_t>(bitmap.width) + x) * 4;
+  return {bitmap.rgba[at], bitmap.rgba[at + 1], bitmap.rgba[at + 2]};
+}
+
+int darkestInRow(const host::Bitmap& bitmap, int y) {
+  int darkest = 255;
+  for (int x = 0; x < bitmap.width; ++x) {
+    const auto [r, g, b] = rgbAt(bitmap, x, y);
+    darkest = std::min(darkest, (299 * r + 587 * g + 114 * b) / 1000);
+  }
+  return darkest;
+}
+
+// Which corner (0 top-left, 1 top-right, 2 bottom-left, 3 bottom-right) has
+// the most of score.
+int cornerWithMost(const host::Bitmap& bitmap, const std::function<int(std::array<int, 3>)>& score) {
+  const int inset = 3, right = bitmap.width - 1 - inset, bottom = bitmap.height - 1 - inset;
+  const std::array<std::array<int, 3>, 4> corners = {rgbAt(bitmap, inset, inset), rgbAt(bitmap, right, inset),
+                                                     rgbAt(bitmap, inset, bottom), rgbAt(bitmap, right, bottom)};
+  int best = 0;
+  for (int i = 1; i < 4; ++i)
+    if (score(corners[static_cast<std::size_t>(i)]) > score(corners[static_cast<std::size_t>(best)])) best = i;
+  return best;
+}
+
+TEST(DisplayPictureTest, CameraThumbnailServesBoxesItNeedsNoEnlargingFor) {
+  TempDir dir;
+  writeCameraPhoto(dir / "IMG_0001.JPG", 1, letterboxedThumbnail(dir.path()));
+  const host::PictureRef picture = LoadDisplayPicture((dir / "IMG_0001.JPG").string());
+
+  // A grid cell and the enlarged view at once, as a host's threads draw them.
+  std::vector<const host::Bitmap*> cells(4), zooms(4);
+  std::vector<std::thread> threads;
+  for (std::size_t i = 0; i < cells.size(); ++i)
+    threads.emplace_back([&, i] {
+      cells[i] = &picture->bitmapFor(105, 97);
+      zooms[i] = &picture->bitmapFor(180, 120);
+    });
+  for (auto& t : threads) t.join();
+  const host::Bitmap& full = picture->bitmap();
+  for (std::size_t i = 0; i < cells.size(); ++i) {
+    EXPECT_EQ(cells[i], cells[0]);
+    EXPECT_EQ(zooms[i], &full);
+  }
+  const host::Bitmap& cell = *cells[0];
+  EXPECT_EQ(cell.width, 160);
+  EXPECT_EQ(cell.height, 106);
+  EXPECT_EQ(full.width, 360);
+  EXPECT_EQ(full.height, 240);
+  EXPECT_EQ(&picture->bitmapFor(160, 106), &cell) << "the thumbnail's own size";
+  EXPECT_EQ(&picture->bitmapFor(161, 50), &full);
+  EXPECT_EQ(&picture->bitmapFor(100, 107), &full);
+
+  // Not a row of the bars is left at either edge.
+  EXPECT_GT(darkestInRow(cell, 0), 110);
+  EXPECT_GT(darkestInRow(cell, cell.height - 1), 110);
+}
+
+TEST(DisplayPictureTest, CameraThumbnailIsTurnedAsThePhotoIs) {
+  TempDir dir;
+  writeCameraPhoto(dir / "IMG_0002.JPG", 6, letterboxedThumbnail(dir.path()));
+  const host::PictureRef picture = LoadDisplayPicture((dir / "IMG_0002.JPG").string());
+  const host::Bitmap& cell = picture->bitmapFor(105, 97);
+  const host::Bitmap& full = picture->bitmap();
+  ASSERT_EQ(cell.width, 106);
+  ASSERT_EQ(cell.height, 160);
+  ASSERT_EQ(full.width, 240);
+  ASSERT_EQ(full.height, 360);
+  const auto redAndGreen = [](std::array<int, 3> p) { return p[0] + p[1]; };
+  const auto redNotGreen = [](std::array<int, 3> p) { return p[0] - p[1]; };
+  EXPECT_EQ(cornerWithMost(cell, redAndGreen), 2) << "stored bottom right, turned a quarter clockwise";
+  EXPECT_EQ(cornerWithMost(cell, redAndGreen), cornerWithMost(full, redAndGreen));
+  EXPECT_EQ(cornerWithMost(cell, redNotGreen), cornerWithMost(full, redNotGreen));
+}
+
+TEST(DisplayPictureTest, WithoutAUsableThumbnailEveryBoxGetsTheFullDecode) {
+  TempDir dir;
+  const std::string thumbnail = letterboxedThumbnail(dir.path());
+  std::string garbled = thumbnail;
+  garbled[garbled.find("\xFF\xDA") + 5] = '\x77';  // a scan of a component the frame does not have
+
+  test::writeJpeg(dir / "plain.jpg", 600, 400);
+  writeCameraPhoto(dir / "damaged.jpg", 1, garbled);
+  writeCameraPhoto(dir / "cut.jpg", 1, thumbnail.substr(0, thumbnail.size() / 2));
+  test::writeBmp(dir / "scan.bmp", 600, 400);
+  for (const char* name : {"plain.jpg", "damaged.jpg", "cut.jpg", "scan.bmp"}) {
+    const host::PictureRef picture = LoadDisplayPicture((dir / name).string());
+    EXPECT_EQ(&picture->bitmapFor(105, 97), &picture->bitmap()) << name;
+    EXPECT_EQ(picture->bitmap().width, 360) << name;
+  }
 }
 
 }  // namespace

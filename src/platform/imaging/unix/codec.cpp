@@ -63,4 +63,29 @@ host::Bitmap decodeToFit(const std::string& path, int box) {
 
 void replaceFile(const std::string& path, std::string_view bytes) { fs::ReplaceFileAtomically(path, bytes); }
 
+std::string headOf(const Source& source, std::size_t limit) { return detail::PictureFile(source).head(limit); }
+
+host::Bitmap decodeJpegBytes(std::string_view jpeg) {
+  detail::ensureVips();
+  return detail::vipsCall(errc::InvalidPicture, "Cannot decode an embedded thumbnail", [&] {
+    using vips::VImage;
+    // Read in place: the image never outlives the call.
+    VImage picture = VImage::new_from_buffer(jpeg.data(), jpeg.size(), "",
+                                             VImage::option()
+                                                 ->set("access", VIPS_ACCESS_SEQUENTIAL)
+                                                 ->set("fail_on", VIPS_FAIL_ON_WARNING));
+    if (picture.interpretation() != VIPS_INTERPRETATION_sRGB) picture = picture.colourspace(VIPS_INTERPRETATION_sRGB);
+    if (picture.format() != VIPS_FORMAT_UCHAR) picture = picture.cast(VIPS_FORMAT_UCHAR);
+    if (picture.bands() == 3) picture = picture.bandjoin_const({255});
+    if (picture.bands() > 4) picture = picture.extract_band(0, VImage::option()->set("n", 4));
+
+    const detail::Bytes pixels = detail::pixelsOf(picture);
+    host::Bitmap bitmap;
+    bitmap.width = picture.width();
+    bitmap.height = picture.height();
+    bitmap.rgba.assign(pixels.data(), pixels.data() + pixels.size());
+    return bitmap;
+  });
+}
+
 }  // namespace kiv::imaging::codec

@@ -52,4 +52,17 @@ void replaceFile(const std::string& path, std::string_view bytes) {
   detail::replaceFileAtomically(path, std::string(bytes));
 }
 
+std::string headOf(const Source& source, std::size_t limit) { return detail::readHead(source, limit); }
+
+host::Bitmap decodeJpegBytes(std::string_view jpeg) {
+  detail::ComApartment com;
+  detail::Pixels pixels = detail::decodeInMemory(detail::createFactory(), jpeg, GUID_WICPixelFormat32bppRGBA,
+                                                 "Cannot decode an embedded thumbnail");
+  host::Bitmap bitmap;
+  bitmap.width = pixels.width;
+  bitmap.height = pixels.height;
+  bitmap.rgba = std::move(pixels.bytes);
+  return bitmap;
+}
+
 }  // namespace kiv::imaging::codec

@@ -621,4 +621,83 @@ void replaceFileAtomically(const std::string& path, const std::string& content) 
   }
 }
 
+std::string readHead(const codec::Source& source, std::size_t limit) {
+  const std::string& path = source.path;
+  FileHandle handle;
+  if (source.descriptor != -1) {
+    HANDLE own = INVALID_HANDLE_VALUE;
+    if (!DuplicateHandle(GetCurrentProcess(), reinterpret_cast<HANDLE>(source.descriptor), GetCurrentProcess(), &own,
+                         0, FALSE, DUPLICATE_SAME_ACCESS))
+      throwWindowsError(GetLastError(), "Cannot read " + path, PathKind::File);
+    handle = own;
+  } else {
+    handle = CreateFileW(systemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  }
+  if (handle.get() == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    if (windowsErrorNumber(code, PathKind::File) == errc::FileNotFound)
+      throw Error(errc::FileNotFound, "File not found: " + path);
+    if (windowsErrorNumber(code, PathKind::File) == errc::PermissionDenied)
+      throw Error(errc::PermissionDenied, "Permission denied: cannot read " + path);
+    throwWindowsError(code, "Cannot read " + path, PathKind::File);
+  }
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (GetFileType(handle.get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle.get(), &information) ||
+      (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    throw Error(errc::InvalidPicture, "Invalid picture: " + path + " is not a file");
+  }
+
+  std::string bytes(limit, '\0');
+  std::size_t got = 0;
+  while (got < bytes.size()) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(got);
+    DWORD n = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - got, 1u << 30));
+    if (!ReadFile(handle.get(), bytes.data() + got, chunk, &n, &at)) {
+      const DWORD code = GetLastError();
+      if (code == ERROR_HANDLE_EOF) break;
+      throwWindowsError(code, "Cannot read " + path, PathKind::File);
+    }
+    if (n == 0) break;
+    got += n;
+  }
+  bytes.resize(got);
+  return bytes;
+}
+
+Pixels decodeInMemory(const ComPtr<IWICImagingFactory>& factory, std::string_view bytes,
+                      const WICPixelFormatGUID& format, const std::string& what) {
+  const auto length = static_cast<DWORD>(bytes.size());
+  if (bytes.empty() || length != bytes.size()) throw Error(errc::InvalidPicture, what);
+  ComPtr<IWICStream> stream;
+  check(factory->CreateStream(stream.put()), errc::InvalidPicture, what);
+  // WIC only reads from the memory; the stream and decoder go before the call returns.
+  check(stream->InitializeFromMemory(reinterpret_cast<BYTE*>(const_cast<char*>(bytes.data())), length),
+        errc::InvalidPicture, what);
+  ComPtr<IWICBitmapDecoder> decoder;
+  check(factory->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnDemand, decoder.put()),
+        errc::InvalidPicture, what);
+  ComPtr<IWICBitmapFrameDecode> frame;
+  check(decoder->GetFrame(0, frame.put()), errc::InvalidPicture, what);
+  UINT width = 0, height = 0;
+  check(frame->GetSize(&width, &height), errc::InvalidPicture, what);
+  if (width < 1 || height < 1) throw Error(errc::InvalidPicture, what + ": no pixels");
+
+  ComPtr<IWICFormatConverter> converter;
+  check(factory->CreateFormatConverter(converter.put()), errc::InvalidPicture, what);
+  check(converter->Initialize(frame.get(), format, WICBitmapDitherTypeNone, nullptr, 0.0, WICBitmapPaletteTypeCustom),
+        errc::InvalidPicture, what);
+  Pixels pixels;
+  pixels.width = static_cast<int>(width);
+  pixels.height = static_cast<int>(height);
+  pixels.channels = format == GUID_WICPixelFormat32bppRGBA ? 4 : 3;
+  const UINT stride = width * static_cast<UINT>(pixels.channels);
+  pixels.bytes.resize(static_cast<std::size_t>(stride) * height);
+  check(converter->CopyPixels(nullptr, stride, static_cast<UINT>(pixels.bytes.size()), pixels.bytes.data()),
+        errc::InvalidPicture, what);
+  return pixels;
+}
+
 }  // namespace kiv::imaging::detail

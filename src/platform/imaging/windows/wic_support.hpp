@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -177,6 +178,15 @@ class PictureFile {
   ComPtr<IWICBitmapFrameDecode> frame_;
   Header header_;
 };
+
+// Up to the first `limit` bytes of the file, read without a decoder (which
+// under Wine reads the whole scan when opened); errors as PictureFile's.
+std::string readHead(const codec::Source& source, std::size_t limit);
+
+// A picture held in memory decoded whole, as stored (not turned), in the
+// format given (24bppBGR or 32bppRGBA).
+Pixels decodeInMemory(const ComPtr<IWICImagingFactory>& factory, std::string_view bytes,
+                      const WICPixelFormatGUID& format, const std::string& what);
 
 // Writes content to a new file beside path (created exclusively under an
 // unpredictable name) and moves it over path: a failure leaves whatever was
