@@ -254,8 +254,11 @@ def make_web_handler(state):
         def answer(self, status, body, content_type="text/plain", pause=0):
             """Sends the whole answer, or with pause > 0 its body a byte at a time."""
             try:
-                if pause > 0:
-                    self.connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+                # Headers and body are two writes; with Nagle's algorithm on,
+                # the body would wait for the client's delayed acknowledgement
+                # (40 ms a request on Linux). Production web servers (http.sys,
+                # nginx on kept connections) switch it off too.
+                self.connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
                 self.send_response(status)
                 self.send_header("Content-Type", content_type)
                 self.send_header("Content-Length", str(len(body)))
