@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdio>
 #include <iostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -153,19 +154,28 @@ std::vector<std::string> waitingPhotos(const Upload& upload) {
   return files;
 }
 
-// One line on standard output says how the run went; the photos left behind
-// are named on standard error.
-int reportOutcome(const TerminalSite& site, const std::vector<std::string>& asked, const std::string& folder,
-                  bool quiet) {
+// One line on standard output says how the run went, from what the control
+// reported sent: the photos asked for, and every listed photo still in the
+// folder. The photos asked for and not sent are named on standard error.
+int reportOutcome(const TerminalSite& site, const std::vector<std::string>& asked,
+                  const std::vector<std::string>& listed, const std::string& folder, bool quiet) {
   std::vector<std::string> left;
   for (const std::string& file : asked) {
-    if (std::filesystem::exists(hosts::pathFromUtf8(file))) left.push_back(file);
+    if (site.sent().count(file) == 0) left.push_back(file);
   }
   if (!quiet) {
+    const std::set<std::string> askedSet(asked.begin(), asked.end());
+    std::size_t still = 0, notAsked = 0;
+    for (const std::string& file : listed) {
+      if (site.sent().count(file) != 0) continue;
+      ++still;
+      if (askedSet.count(file) == 0) ++notAsked;
+    }
     std::cout << "Sent " << asked.size() - left.size() << " of " << asked.size() << " photos";
     if (!site.unreduced().empty()) std::cout << " (" << site.unreduced().size() << " at full size)";
-    std::cout << "; " << left.size() << (left.size() == 1 ? " is" : " are") << " still in the folder.\n"
-              << std::flush;
+    std::cout << "; " << still << (still == 1 ? " is" : " are") << " still in the folder";
+    if (notAsked > 0) std::cout << " (" << notAsked << " not asked for)";
+    std::cout << ".\n" << std::flush;
   }
   if (site.stopped()) std::cerr << "kivphoto: the upload was stopped on request\n";
   if (left.empty() && site.messageBoxes() == 0) return kAllSent;
@@ -245,7 +255,7 @@ int run(const Options& options, const Console& console) {
 
     if (express) {
       site.finishLine();
-      return reportOutcome(site, photos, folder, options.quiet);
+      return reportOutcome(site, photos, photos, folder, options.quiet);
     }
     if (options.action == Action::List) {
       site.finishLine();
@@ -258,7 +268,7 @@ int run(const Options& options, const Console& console) {
       upload.imgUploadAll_Click();
       site.Refresh();
       site.finishLine();
-      return reportOutcome(site, photos, folder, options.quiet);
+      return reportOutcome(site, photos, photos, folder, options.quiet);
     }
 
     std::vector<std::string> asked;
@@ -276,7 +286,7 @@ int run(const Options& options, const Console& console) {
     upload.imgSelectedPhotos_Click();
     site.Refresh();
     site.finishLine();
-    return reportOutcome(site, asked, folder, options.quiet);
+    return reportOutcome(site, asked, photos, folder, options.quiet);
   } catch (const Error& error) {
     site.finishLine();
     std::cerr << "kivphoto: error " << error.number() << ": " << error.what() << '\n';

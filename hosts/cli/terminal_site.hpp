@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,7 @@ class TerminalSite final : public host::Site {
   bool StopRequested() override;
   // Said on standard error at once, and remembered for the summary.
   void PhotoKept(const std::string& path, std::string_view reason) override;
+  void PhotoSent(const std::string& path) override { sent_.insert(path); }
 
   // Ends a progress line left open on the terminal.
   void finishLine();
@@ -49,6 +51,8 @@ class TerminalSite final : public host::Site {
   const std::vector<std::string>& unreduced() const { return unreduced_; }
   // Why the control kept a photo, by path, when it said.
   const std::map<std::string, std::string>& kept() const { return kept_; }
+  // The photos the control sent and deleted.
+  const std::set<std::string>& sent() const { return sent_; }
 
  private:
   void noteUnreduced(const std::string& progress);
@@ -67,6 +71,7 @@ class TerminalSite final : public host::Site {
   int messageBoxes_ = 0;
   std::vector<std::string> unreduced_;
   std::map<std::string, std::string> kept_;
+  std::set<std::string> sent_;
 };
 
 // The photo's name inside the folder, as the user knows it.

@@ -51,6 +51,10 @@ class Window::Site final : public host::Site {
     return static_cast<std::int16_t>(answer);
   }
   bool StopRequested() override { return window_.stopRequested_; }
+  void PhotoSent(const std::string& path) override {
+    std::lock_guard lock(window_.askedMutex_);
+    window_.sent_.insert(path);
+  }
   void PhotoKept(const std::string& path, std::string_view reason) override {
     const QString text =
         QFileInfo(QString::fromStdString(path)).fileName() + ": " + QString::fromStdString(std::string(reason));
@@ -239,8 +243,7 @@ int Window::exitStatus() const {
   if (commandFailed_) return 3;
   std::lock_guard lock(askedMutex_);
   for (const std::string& file : asked_) {
-    std::error_code ignored;
-    if (std::filesystem::exists(file, ignored)) return 1;
+    if (sent_.count(file) == 0) return 1;
   }
   return 0;
 }

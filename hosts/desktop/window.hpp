@@ -27,6 +27,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <set>
 #include <vector>
 
 class QLabel;
@@ -120,6 +121,7 @@ class Window final : public QWidget, private ViewEvents {
   bool commandFailed_ = false;
   mutable std::mutex askedMutex_;
   std::vector<std::string> asked_;  // photos an upload command was asked to send
+  std::set<std::string> sent_;      // photos the control reported sent and deleted
   bool closeWhenIdle_ = false;
   bool shownOnce_ = false;
   bool starting_ = false;

@@ -21,6 +21,7 @@ class Upload::RunSink final : public upload::RunSink {
   }
   void photoKept(const std::string& path, const std::string& reason) override { upload_.site_.PhotoKept(path, reason); }
   void repaint() override { upload_.site_.Refresh(); }
+  void photoSent(const std::string& path) override { upload_.site_.PhotoSent(path); }
   bool stopRequested() override { return upload_.site_.StopRequested(); }
 
  private:

@@ -56,6 +56,7 @@ std::int32_t runUpload(const TransferSettings& settings, fs::FileSystemObject& f
     sink.repaint();
     if (outcome.stored && fileSystem.DeleteFileIfUnchanged(photo.path, *outcome.sent, folder.path)) {
       ++sent;
+      sink.photoSent(photo.path);
       removeEmptiedSubFolders(fileSystem, folder);
     }
     if (outcome.loginRefused || sink.stopRequested()) break;

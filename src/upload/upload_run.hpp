@@ -20,6 +20,8 @@ class RunSink : public TransferSink {
   virtual void repaint() = 0;
   // Asked after each photo: true ends the run there.
   virtual bool stopRequested() = 0;
+  // The photo is on the server and was deleted from the folder.
+  virtual void photoSent(const std::string& path) = 0;
 };
 
 struct RunPhoto {

@@ -10,4 +10,6 @@ bool Site::StopRequested() { return false; }
 
 void Site::PhotoKept(const std::string&, std::string_view) {}
 
+void Site::PhotoSent(const std::string&) {}
+
 }  // namespace kiv::host

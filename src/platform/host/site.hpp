@@ -36,6 +36,9 @@ class KIV_EXPORT Site {
   // failure (it is still being written), given in words for the user. The
   // default says nothing.
   virtual void PhotoKept(const std::string& path, std::string_view reason);
+  // The photo of an upload run is on the server and was deleted from the
+  // folder: how a host learns what a run sent. The default ignores it.
+  virtual void PhotoSent(const std::string& path);
 };
 
 }  // namespace kiv::host
