@@ -162,6 +162,15 @@ Header PictureFile::header() const {
   });
 }
 
+std::optional<vips::VImage> PictureFile::loadJpeg(vips::VOption* options) const {
+  if (!jpeg_) {
+    delete options;
+    return std::nullopt;
+  }
+  ::lseek(fd_, 0, SEEK_SET);
+  return vips::VImage::jpegload_source(vips::VSource::new_from_descriptor(fd_), options);
+}
+
 vips::VImage PictureFile::thumbnail(int width, const std::function<vips::VOption*()>& options) const {
   return read([&](vips::VSource source) { return vips::VImage::thumbnail_source(source, width, options()); },
               [&](VipsBlob* blob) { return vips::VImage::thumbnail_buffer(blob, width, options()); });

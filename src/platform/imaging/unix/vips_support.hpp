@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -85,6 +86,9 @@ class PictureFile {
   // options() is asked for a fresh option set for the call. Throws
   // vips::VError; call it inside vipsCall.
   vips::VImage thumbnail(int width, const std::function<vips::VOption*()>& options) const;
+  // A JPEG's own loader with these options (shrink, fail_on, ...); nothing for
+  // a bitmap. Throws vips::VError; call it inside vipsCall.
+  std::optional<vips::VImage> loadJpeg(vips::VOption* options) const;
 
  private:
   template <class FromSource, class FromBlob>
