@@ -67,6 +67,22 @@ std::optional<vips::VImage> renderedPlainJpeg(const detail::PictureFile& file, i
   return picture;
 }
 
+// The picture as 8-bit RGBA in memory. Throws vips::VError.
+host::Bitmap rgbaOf(vips::VImage picture) {
+  using vips::VImage;
+  if (picture.interpretation() != VIPS_INTERPRETATION_sRGB) picture = picture.colourspace(VIPS_INTERPRETATION_sRGB);
+  if (picture.format() != VIPS_FORMAT_UCHAR) picture = picture.cast(VIPS_FORMAT_UCHAR);
+  if (picture.bands() == 3) picture = picture.bandjoin_const({255});
+  if (picture.bands() > 4) picture = picture.extract_band(0, VImage::option()->set("n", 4));
+
+  const detail::Bytes pixels = detail::pixelsOf(picture);
+  host::Bitmap bitmap;
+  bitmap.width = picture.width();
+  bitmap.height = picture.height();
+  bitmap.rgba.assign(pixels.data(), pixels.data() + pixels.size());
+  return bitmap;
+}
+
 }  // namespace
 
 std::string renderJpeg(const Source& source, std::int32_t width, std::int32_t height, int quality) {
@@ -100,17 +116,7 @@ host::Bitmap decodeToFit(const std::string& path, int box) {
     using vips::VImage;
     VImage picture = detail::PictureFile(path).thumbnail(
         box, [&] { return VImage::option()->set("height", box)->set("size", VIPS_SIZE_DOWN); });
-    if (picture.interpretation() != VIPS_INTERPRETATION_sRGB) picture = picture.colourspace(VIPS_INTERPRETATION_sRGB);
-    if (picture.format() != VIPS_FORMAT_UCHAR) picture = picture.cast(VIPS_FORMAT_UCHAR);
-    if (picture.bands() == 3) picture = picture.bandjoin_const({255});
-    if (picture.bands() > 4) picture = picture.extract_band(0, VImage::option()->set("n", 4));
-
-    const detail::Bytes pixels = detail::pixelsOf(picture);
-    host::Bitmap bitmap;
-    bitmap.width = picture.width();
-    bitmap.height = picture.height();
-    bitmap.rgba.assign(pixels.data(), pixels.data() + pixels.size());
-    return bitmap;
+    return rgbaOf(picture);
   });
 }
 
@@ -127,17 +133,7 @@ host::Bitmap decodeJpegBytes(std::string_view jpeg) {
                                              VImage::option()
                                                  ->set("access", VIPS_ACCESS_SEQUENTIAL)
                                                  ->set("fail_on", VIPS_FAIL_ON_WARNING));
-    if (picture.interpretation() != VIPS_INTERPRETATION_sRGB) picture = picture.colourspace(VIPS_INTERPRETATION_sRGB);
-    if (picture.format() != VIPS_FORMAT_UCHAR) picture = picture.cast(VIPS_FORMAT_UCHAR);
-    if (picture.bands() == 3) picture = picture.bandjoin_const({255});
-    if (picture.bands() > 4) picture = picture.extract_band(0, VImage::option()->set("n", 4));
-
-    const detail::Bytes pixels = detail::pixelsOf(picture);
-    host::Bitmap bitmap;
-    bitmap.width = picture.width();
-    bitmap.height = picture.height();
-    bitmap.rgba.assign(pixels.data(), pixels.data() + pixels.size());
-    return bitmap;
+    return rgbaOf(picture);
   });
 }
 

@@ -265,23 +265,26 @@ bool setExifOrientation(std::string& tiff, int orientation) {
   return true;
 }
 
-PictureFile::PictureFile(const codec::Source& source, const ComPtr<IWICImagingFactory>& factory)
-    : path_(source.path), factory_(factory) {
+namespace {
+
+// Opens the picture's file for reading, or a duplicate of the handle given,
+// and returns its size: only a regular file on a disk, never a pipe or a
+// device that could keep the reader waiting. Folders open too
+// (FILE_FLAG_BACKUP_SEMANTICS), to be refused as no picture rather than as a
+// permission problem.
+std::uint64_t openPictureFile(const codec::Source& source, DWORD flags, FileHandle& handle) {
   const std::string& path = source.path;
   if (source.descriptor != -1) {
     HANDLE own = INVALID_HANDLE_VALUE;
     if (!DuplicateHandle(GetCurrentProcess(), reinterpret_cast<HANDLE>(source.descriptor), GetCurrentProcess(), &own,
                          0, FALSE, DUPLICATE_SAME_ACCESS))
       throwWindowsError(GetLastError(), "Cannot read " + path, PathKind::File);
-    handle_ = own;
+    handle = own;
   } else {
-    // Folders open too (FILE_FLAG_BACKUP_SEMANTICS), to be refused as no
-    // picture rather than as a permission problem.
-    handle_ = CreateFileW(systemPath(path).c_str(), GENERIC_READ,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    handle = CreateFileW(systemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
   }
-  if (handle_.get() == INVALID_HANDLE_VALUE) {
+  if (handle.get() == INVALID_HANDLE_VALUE) {
     const DWORD code = GetLastError();
     if (windowsErrorNumber(code, PathKind::File) == errc::FileNotFound)
       throw Error(errc::FileNotFound, "File not found: " + path);
@@ -290,11 +293,40 @@ PictureFile::PictureFile(const codec::Source& source, const ComPtr<IWICImagingFa
     throwWindowsError(code, "Cannot read " + path, PathKind::File);
   }
   BY_HANDLE_FILE_INFORMATION information{};
-  if (GetFileType(handle_.get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle_.get(), &information) ||
+  if (GetFileType(handle.get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle.get(), &information) ||
       (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
     throw Error(errc::InvalidPicture, "Invalid picture: " + path + " is not a file");
   }
-  size_ = (static_cast<std::uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
+  return (static_cast<std::uint64_t>(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
+}
+
+// Up to size bytes from offset, fewer at the end of the file; each read names
+// its own offset, so readers of one handle never move each other's position.
+std::size_t readFileAt(HANDLE handle, std::uint64_t offset, void* buffer, std::size_t size, const std::string& path) {
+  std::size_t got = 0;
+  while (got < size) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset + got);
+    at.OffsetHigh = static_cast<DWORD>((offset + got) >> 32);
+    DWORD n = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - got, 1u << 30));
+    if (!ReadFile(handle, static_cast<char*>(buffer) + got, chunk, &n, &at)) {
+      const DWORD code = GetLastError();
+      if (code == ERROR_HANDLE_EOF) break;
+      throwWindowsError(code, "Cannot read " + path, PathKind::File);
+    }
+    if (n == 0) break;
+    got += n;
+  }
+  return got;
+}
+
+}  // namespace
+
+PictureFile::PictureFile(const codec::Source& source, const ComPtr<IWICImagingFactory>& factory)
+    : path_(source.path), factory_(factory) {
+  const std::string& path = source.path;
+  size_ = openPictureFile(source, FILE_FLAG_SEQUENTIAL_SCAN, handle_);
 
   unsigned char magic[3] = {};
   const std::size_t got = readAt(0, magic, sizeof magic);
@@ -346,21 +378,7 @@ std::string PictureFile::head(std::size_t limit) const {
 }
 
 std::size_t PictureFile::readAt(std::uint64_t offset, void* buffer, std::size_t size) const {
-  std::size_t got = 0;
-  while (got < size) {
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(offset + got);
-    at.OffsetHigh = static_cast<DWORD>((offset + got) >> 32);
-    DWORD n = 0;
-    if (!ReadFile(handle_.get(), static_cast<char*>(buffer) + got, static_cast<DWORD>(size - got), &n, &at)) {
-      const DWORD code = GetLastError();
-      if (code == ERROR_HANDLE_EOF) break;
-      throwWindowsError(code, "Cannot read " + path_, PathKind::File);
-    }
-    if (n == 0) break;
-    got += n;
-  }
-  return got;
+  return readFileAt(handle_.get(), offset, buffer, size, path_);
 }
 
 // Walks the segments before the first scan: keeps the Exif block and where the
@@ -622,48 +640,10 @@ void replaceFileAtomically(const std::string& path, const std::string& content) 
 }
 
 std::string readHead(const codec::Source& source, std::size_t limit) {
-  const std::string& path = source.path;
   FileHandle handle;
-  if (source.descriptor != -1) {
-    HANDLE own = INVALID_HANDLE_VALUE;
-    if (!DuplicateHandle(GetCurrentProcess(), reinterpret_cast<HANDLE>(source.descriptor), GetCurrentProcess(), &own,
-                         0, FALSE, DUPLICATE_SAME_ACCESS))
-      throwWindowsError(GetLastError(), "Cannot read " + path, PathKind::File);
-    handle = own;
-  } else {
-    handle = CreateFileW(systemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  }
-  if (handle.get() == INVALID_HANDLE_VALUE) {
-    const DWORD code = GetLastError();
-    if (windowsErrorNumber(code, PathKind::File) == errc::FileNotFound)
-      throw Error(errc::FileNotFound, "File not found: " + path);
-    if (windowsErrorNumber(code, PathKind::File) == errc::PermissionDenied)
-      throw Error(errc::PermissionDenied, "Permission denied: cannot read " + path);
-    throwWindowsError(code, "Cannot read " + path, PathKind::File);
-  }
-  BY_HANDLE_FILE_INFORMATION information{};
-  if (GetFileType(handle.get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle.get(), &information) ||
-      (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    throw Error(errc::InvalidPicture, "Invalid picture: " + path + " is not a file");
-  }
-
-  std::string bytes(limit, '\0');
-  std::size_t got = 0;
-  while (got < bytes.size()) {
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(got);
-    DWORD n = 0;
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - got, 1u << 30));
-    if (!ReadFile(handle.get(), bytes.data() + got, chunk, &n, &at)) {
-      const DWORD code = GetLastError();
-      if (code == ERROR_HANDLE_EOF) break;
-      throwWindowsError(code, "Cannot read " + path, PathKind::File);
-    }
-    if (n == 0) break;
-    got += n;
-  }
-  bytes.resize(got);
+  const std::uint64_t size = openPictureFile(source, 0, handle);
+  std::string bytes(static_cast<std::size_t>(std::min<std::uint64_t>(limit, size)), '\0');
+  bytes.resize(readFileAt(handle.get(), 0, bytes.data(), bytes.size(), source.path));
   return bytes;
 }
 
