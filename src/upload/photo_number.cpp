@@ -2,6 +2,7 @@
 
 #include <platform/host/error.hpp>
 #include <platform/host/variant.hpp>
+#include <platform/internet/internet.hpp>
 
 #include <algorithm>
 #include <vector>
@@ -14,29 +15,6 @@ std::string_view trimSpaces(std::string_view text) {
   while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
   while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
   return text;
-}
-
-bool isSeparator(char c) { return c == '/' || c == '\\'; }
-
-// A name the FTP server resolves inside the company folder: relative, with no
-// empty, "." or ".." segment (backslashes count as separators, as they do on
-// Windows servers), and no control character but tab, which would end or
-// split an FTP command.
-bool staysInCompanyFolder(std::string_view name) {
-  if (name.empty() || isSeparator(name.front())) return false;
-  const bool hasControl = std::any_of(name.begin(), name.end(), [](char c) {
-    const auto u = static_cast<unsigned char>(c);
-    return (u < 0x20 && c != '\t') || u == 0x7f;
-  });
-  if (hasControl) return false;
-  std::size_t start = 0;
-  for (;;) {
-    const auto end = std::find_if(name.begin() + static_cast<std::ptrdiff_t>(start), name.end(), isSeparator);
-    const std::string_view segment = name.substr(start, static_cast<std::size_t>(end - name.begin()) - start);
-    if (segment.empty() || segment == "." || segment == "..") return false;
-    if (end == name.end()) return true;
-    start = static_cast<std::size_t>(end - name.begin()) + 1;
-  }
 }
 
 }  // namespace
@@ -60,7 +38,7 @@ std::optional<PhotoNumberAnswer> parsePhotoNumberAnswer(std::string_view body) {
   }
   answer.remoteName = std::string(trimSpaces(fields[1])) + std::string(trimSpaces(fields[2])) +
                       std::to_string(answer.photoNumber) + ".jpg";
-  if (!staysInCompanyFolder(answer.remoteName)) return std::nullopt;
+  if (!net::staysInFolder(answer.remoteName)) return std::nullopt;
   return answer;
 }
 

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 // The internet client: a session that opens URLs and FTP connections, shaped
 // like the classic internet client calls so a transfer reads step by step.
@@ -36,6 +37,12 @@ struct Timeouts {
   // buffers in front of a slow link.
   std::size_t leastPutBytesPerSecond = 1024;
 };
+
+// A remote name the FTP server resolves inside the current folder, on Unix and
+// Windows servers alike: relative, with no empty, "." or ".." segment ("/" and
+// "\" both separate segments), and no control character but tab, which would
+// end or split an FTP command. The one rule for where a photo may be put.
+KIV_EXPORT bool staysInFolder(std::string_view remoteName);
 
 // Replaces the time-outs for this process, so tests of dead or slow servers
 // end quickly. Timeouts{} restores the defaults.

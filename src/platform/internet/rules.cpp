@@ -84,15 +84,8 @@ bool safeInCommand(std::string_view text) {
   return std::none_of(text.begin(), text.end(), [](char c) { return c != '\t' && isControl(c); });
 }
 
-bool isPlainRelativePath(std::string_view path) {
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t slash = path.find('/', start);
-    const std::string_view segment = path.substr(start, slash == std::string_view::npos ? slash : slash - start);
-    if (segment.empty() || segment == "." || segment == "..") return false;
-    if (slash == std::string_view::npos) return true;
-    start = slash + 1;
-  }
+std::chrono::seconds putConfirmationWait(const Timeouts& limits, std::uint64_t bytes) {
+  return limits.idle + std::chrono::seconds(bytes / limits.leastPutBytesPerSecond + 1);
 }
 
 bool isPlainHost(std::string_view host) {
@@ -104,4 +97,18 @@ bool isPlainHost(std::string_view host) {
 }
 
 }  // namespace detail
+
+bool staysInFolder(std::string_view remoteName) {
+  if (!detail::safeInCommand(remoteName)) return false;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t separator = remoteName.find_first_of("/\\", start);
+    const std::string_view segment =
+        remoteName.substr(start, separator == std::string_view::npos ? separator : separator - start);
+    if (segment.empty() || segment == "." || segment == "..") return false;
+    if (separator == std::string_view::npos) return true;
+    start = separator + 1;
+  }
+}
+
 }  // namespace kiv::net

@@ -2,6 +2,8 @@
 
 #include <platform/internet/internet.hpp>
 
+#include <chrono>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -24,9 +26,8 @@ inline constexpr const char* kNoConnectBack =
 bool isControl(char c);
 // Any control character but tab would end or split an FTP command line.
 bool safeInCommand(std::string_view text);
-// A path below the current directory that the server takes as it is written:
-// no root, no empty, "." or ".." segment.
-bool isPlainRelativePath(std::string_view path);
+// How long the server has to confirm a put once its last byte was handed over.
+std::chrono::seconds putConfirmationWait(const Timeouts& limits, std::uint64_t bytes);
 // A name or address with an optional port, nothing that would change the
 // meaning of a URL made with it.
 bool isPlainHost(std::string_view host);

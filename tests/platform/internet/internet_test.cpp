@@ -430,7 +430,8 @@ TEST_F(FtpTest, LineBreaksAndNulInNamesOrAccountAreRefusedUnsent) {
   EXPECT_FALSE(ftp->putFile((temp / "photo.jpg").string(), "A\n1.jpg"));
   EXPECT_FALSE(ftp->putFile((temp / "photo.jpg").string(), std::string("A\0001.jpg", 7)));
   EXPECT_FALSE(ftp->putFile((temp / "photo.jpg").string(), ""));
-  for (const char* outside : {"/13/victim43.jpg", "../x.jpg", "a/../../x.jpg", "./x.jpg", "a//x.jpg", "a\x1bx.jpg"}) {
+  for (const char* outside : {"/13/victim43.jpg", "../x.jpg", "a/../../x.jpg", "./x.jpg", "a//x.jpg", "a\x1bx.jpg",
+                              "..\\x.jpg", "a\\..\\..\\x.jpg", "\\13\\victim.jpg"}) {
     EXPECT_FALSE(ftp->putFile((temp / "photo.jpg").string(), outside)) << outside;
   }
   EXPECT_FALSE(ftp->setCurrentDirectory("/1\r\nMKD 2"));

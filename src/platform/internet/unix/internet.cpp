@@ -25,7 +25,6 @@ using Clock = std::chrono::steady_clock;
 using detail::currentTimeouts;
 using detail::isControl;
 using detail::isPlainHost;
-using detail::isPlainRelativePath;
 using detail::safeInCommand;
 
 void initialiseCurlOnce() {
@@ -426,8 +425,7 @@ struct FtpConnection::Impl {
     progress.replies = &replies;
     progress.lastCommand = &lastCommand;
     lastCommand.clear();
-    const auto confirmWait =
-        limits.idle + std::chrono::seconds(static_cast<std::size_t>(size) / limits.leastPutBytesPerSecond + 1);
+    const auto confirmWait = detail::putConfirmationWait(limits, static_cast<std::uint64_t>(size));
 
     curl_easy_setopt(e, CURLOPT_URL, url.c_str());
     curl_easy_setopt(e, CURLOPT_NOBODY, 0L);
@@ -522,7 +520,7 @@ bool FtpConnection::createDirectory(const std::string& name) {
 bool FtpConnection::loginRefused() const { return impl_->refused; }
 
 bool FtpConnection::putFile(const std::string& local, const std::string& remoteName) {
-  if (!safeInCommand(remoteName) || !isPlainRelativePath(remoteName)) return false;
+  if (!staysInFolder(remoteName)) return false;
   FileHandle file(std::fopen(local.c_str(), "rb"));
   if (!file) return false;
   struct stat status {};

@@ -24,7 +24,6 @@ using Clock = std::chrono::steady_clock;
 using detail::currentTimeouts;
 using detail::isControl;
 using detail::isPlainHost;
-using detail::isPlainRelativePath;
 using detail::safeInCommand;
 
 // Owns one internet handle.
@@ -460,8 +459,7 @@ struct FtpConnection::Impl {
 
     // Closing the file ends the data connection and waits for the server's
     // confirmation, which may lag behind a slow link by the file's size.
-    const auto confirmWait =
-        limits.idle + std::chrono::seconds(static_cast<std::size_t>(size) / limits.leastPutBytesPerSecond + 1);
+    const auto confirmWait = detail::putConfirmationWait(limits, static_cast<std::uint64_t>(size));
     for (const HINTERNET handle : {connection.get(), remote.get()}) {
       setTimeout(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, confirmWait);
     }
@@ -573,7 +571,7 @@ bool FtpConnection::loginRefused() const { return impl_->refused; }
 
 bool FtpConnection::putFile(const std::string& local, const std::string& remoteName) {
   try {
-    if (!safeInCommand(remoteName) || !isPlainRelativePath(remoteName)) return false;
+    if (!staysInFolder(remoteName)) return false;
     const std::wstring name = widePath(local);
     if (name.empty()) return false;
     HANDLE opened = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
