@@ -81,10 +81,9 @@ bool caseFoldedLess(const std::string& a, const std::string& b) {
   return order != 0 ? order < 0 : a < b;
 }
 
-struct Listing {
-  std::vector<std::string> files;
-  std::vector<std::string> folders;
-};
+}  // namespace
+
+namespace detail {
 
 // Visible regular files and real folders of one folder. Links and special
 // files are left out: a link could lead a photo, or a whole folder of them,
@@ -110,9 +109,6 @@ Listing list(const std::string& folder) {
   return listing;
 }
 
-// Returns the first entry inside `folder` (at any depth, hidden ones included)
-// that is not a real folder, or "" when there is none. Links inside are never
-// followed. `folders` receives the real folders, innermost first.
 std::string findAnyFile(const std::string& folder, std::vector<std::string>& folders) {
   std::error_code ec;
   stdfs::directory_iterator it(folder, ec);
@@ -130,32 +126,7 @@ std::string findAnyFile(const std::string& folder, std::vector<std::string>& fol
   return {};
 }
 
-}  // namespace
-
-File::File(std::string path) : path_(std::move(path)) {}
-
-std::string File::Name() const { return lastComponent(path_); }
-
-Folder::Folder(std::string path) : path_(withoutTrailingSeparators(std::move(path))) {}
-
-std::string Folder::Name() const { return lastComponent(path_); }
-
-fs::Files Folder::Files() const {
-  std::vector<File> files;
-  for (const auto& name : list(path_).files) files.emplace_back(join(path_, name));
-  return fs::Files(std::move(files));
-}
-
-fs::Folders Folder::SubFolders() const {
-  std::vector<Folder> folders;
-  for (const auto& name : list(path_).folders) folders.emplace_back(join(path_, name));
-  return fs::Folders(std::move(folders));
-}
-
-bool Folder::HoldsAnyFile() const {
-  std::vector<std::string> folders;
-  return !findAnyFile(path_, folders).empty();
-}
+}  // namespace detail
 
 bool FileSystemObject::FolderExists(const std::string& path) const {
   std::error_code ec;

@@ -3,7 +3,10 @@
 // Internal to the file-system layer: what its sources share over POSIX.
 
 #include <platform/filesystem/filesystem.hpp>
+
 #include <platform/host/error.hpp>
+
+#include "../folder_listing.hpp"
 
 #include <string>
 #include <system_error>
@@ -24,9 +27,6 @@ bool isMissing(const std::error_code& ec);
 
 FileStamp stampOf(const struct stat& status);
 
-std::string withoutTrailingSeparators(std::string path);
-std::string lastComponent(const std::string& path);
-std::string join(const std::string& folder, const std::string& name);
 
 // Closes a descriptor when its owner goes.
 class Descriptor {

@@ -227,10 +227,9 @@ void forEachEntry(const std::string& folder, Each each) {
   if (const DWORD error = GetLastError(); error != ERROR_NO_MORE_FILES) failWindows(error, PathKind::Folder, folder);
 }
 
-struct Listing {
-  std::vector<std::string> files;
-  std::vector<std::string> folders;
-};
+}  // namespace
+
+namespace detail {
 
 // Visible regular files and real folders of one folder. Links, devices and
 // hidden or system entries are left out: a link could lead a photo, or a whole
@@ -250,9 +249,6 @@ Listing list(const std::string& folder) {
   return {sortedNames(files), sortedNames(folders)};
 }
 
-// Returns the first entry inside `folder` (at any depth, hidden ones included)
-// that is not a real folder, or "" when there is none. Links inside are never
-// followed. `folders` receives the real folders, innermost first.
 std::string findAnyFile(const std::string& folder, std::vector<std::string>& folders) {
   std::string found;
   std::vector<std::string> inner;
@@ -285,32 +281,7 @@ DWORD pathIsLink(const std::string& path, bool& link) {
   return 0;
 }
 
-}  // namespace
-
-File::File(std::string path) : path_(std::move(path)) {}
-
-std::string File::Name() const { return lastComponent(path_); }
-
-Folder::Folder(std::string path) : path_(withoutTrailingSeparators(std::move(path))) {}
-
-std::string Folder::Name() const { return lastComponent(path_); }
-
-fs::Files Folder::Files() const {
-  std::vector<File> files;
-  for (const auto& name : list(path_).files) files.emplace_back(join(path_, name));
-  return fs::Files(std::move(files));
-}
-
-fs::Folders Folder::SubFolders() const {
-  std::vector<Folder> folders;
-  for (const auto& name : list(path_).folders) folders.emplace_back(join(path_, name));
-  return fs::Folders(std::move(folders));
-}
-
-bool Folder::HoldsAnyFile() const {
-  std::vector<std::string> folders;
-  return !findAnyFile(path_, folders).empty();
-}
+}  // namespace detail
 
 bool FileSystemObject::FolderExists(const std::string& path) const {
   DWORD attributes = 0;

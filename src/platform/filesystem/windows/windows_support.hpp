@@ -3,7 +3,10 @@
 // Internal to the file-system layer: what its sources share over Win32.
 
 #include <platform/filesystem/filesystem.hpp>
+
 #include <platform/host/error.hpp>
+
+#include "../folder_listing.hpp"
 
 #include <filesystem>
 #include <string>
@@ -43,10 +46,7 @@ bool isLink(DWORD attributes, DWORD reparseTag);
 bool handleIsLink(HANDLE handle, DWORD attributes);
 
 constexpr bool isSeparator(char c) { return c == '\\' || c == '/'; }
-std::string withoutTrailingSeparators(std::string path);
-std::string lastComponent(const std::string& path);
 std::string parentOf(const std::string& path);
-std::string join(const std::string& folder, const std::string& name);
 
 // Closes a handle when its owner goes.
 class Handle {
