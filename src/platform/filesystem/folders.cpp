@@ -1,7 +1,7 @@
 // Files and folders as the control sees them, over each system's listing.
 #include <platform/filesystem/filesystem.hpp>
 
-#include "folder_listing.hpp"
+#include "system_parts.hpp"
 
 namespace kiv::fs {
 

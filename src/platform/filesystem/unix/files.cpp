@@ -35,13 +35,6 @@ bool writeAll(int fd, const char* data, std::size_t size) {
   return true;
 }
 
-// Writes content to the new file `to`, created exclusively; no fsync: a
-// working file lives no longer than the run.
-bool writeNewFile(const std::string& to, std::string_view content) {
-  const Descriptor out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
-  return out.get() >= 0 && writeAll(out.get(), content.data(), content.size());
-}
-
 // Copies what is readable from `from`, from its start, into the new file `to`;
 // the byte count, or -1 with errno set.
 std::int64_t copyContent(int from, const std::string& to) {
@@ -158,13 +151,26 @@ PhotoFile::PhotoFile(const std::string& path, const std::string& photoFolder) : 
 
 PhotoFile::~PhotoFile() { ::close(static_cast<int>(descriptor_)); }
 
-void PhotoFile::checkUnchanged() const {
+namespace detail {
+
+FileStamp stampOfOpen(std::intptr_t descriptor, const std::string& path) {
   struct stat status {};
-  if (::fstat(static_cast<int>(descriptor_), &status) != 0) failErrno(PathKind::File, path_);
-  if (!(stampOf(status) == opened_)) {
-    fail(errc::PathFileAccessError, path_, "the file changed while it was read; it is left for the next upload");
-  }
+  if (::fstat(static_cast<int>(descriptor), &status) != 0) failErrno(PathKind::File, path);
+  return stampOf(status);
 }
+
+void writeNewFile(const std::string& to, std::string_view content) {
+  const Descriptor out(::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (out.get() < 0 || !writeAll(out.get(), content.data(), content.size())) failErrno(PathKind::Folder, to);
+}
+
+std::int64_t copyWhole(std::intptr_t descriptor, const std::string& from, const std::string& to) {
+  const std::int64_t copied = copyContent(static_cast<int>(descriptor), to);
+  if (copied < 0) failErrno(PathKind::File, from);
+  return copied;
+}
+
+}  // namespace detail
 
 std::string PhotoFile::read(std::uint64_t offset, std::size_t size) const {
   std::string bytes(size, '\0');
@@ -191,40 +197,6 @@ void WorkingCopy::makeFolder(const std::string& name) {
   if (folderLock_ >= 0) ::flock(static_cast<int>(folderLock_), LOCK_EX | LOCK_NB);
   path_ = join(folder_, name);
 }
-
-WorkingCopy::WorkingCopy(const PhotoFile& photo, std::string_view content) {
-  photo.checkUnchanged();
-  original_ = photo.opened();
-  makeFolder(lastComponent(photo.path()));
-  if (!writeNewFile(path_, content)) {
-    const int error = errno;
-    discard();
-    failSystem(error, PathKind::Folder, path_);
-  }
-}
-
-WorkingCopy::WorkingCopy(const PhotoFile& photo) {
-  original_ = photo.opened();
-  makeFolder(lastComponent(photo.path()));
-  const std::int64_t copied = copyContent(static_cast<int>(photo.descriptor()), path_);
-  if (copied < 0) {
-    const int error = errno;
-    discard();
-    failSystem(error, PathKind::File, photo.path());
-  }
-  try {
-    photo.checkUnchanged();
-    if (copied != original_.size) fail(errc::PathFileAccessError, photo.path(), "the file changed while it was read; it is left for the next upload");
-  } catch (...) {
-    discard();
-    throw;
-  }
-}
-
-WorkingCopy::WorkingCopy(const std::string& original, const std::string& photoFolder)
-    : WorkingCopy(PhotoFile(original, photoFolder)) {}
-
-WorkingCopy::~WorkingCopy() { discard(); }
 
 void WorkingCopy::discard() {
   std::error_code ignored;

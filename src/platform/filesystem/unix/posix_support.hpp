@@ -6,7 +6,7 @@
 
 #include <platform/host/error.hpp>
 
-#include "../folder_listing.hpp"
+#include "../system_parts.hpp"
 
 #include <string>
 #include <system_error>
@@ -19,7 +19,6 @@ namespace kiv::fs::detail {
 // How the layer's failures become kiv::Error: the number from
 // systemErrorNumber (a missing object counts as the given kind), the message
 // naming the path and the system's reason.
-[[noreturn]] void fail(int number, const std::string& path, const std::string& reason);
 [[noreturn]] void fail(const std::error_code& ec, PathKind kind, const std::string& path);
 [[noreturn]] void failSystem(int errnoValue, PathKind kind, const std::string& path);
 [[noreturn]] void failErrno(PathKind kind, const std::string& path);

@@ -152,13 +152,6 @@ bool writeAll(HANDLE file, const char* data, std::size_t size) {
   return true;
 }
 
-// Writes content to the new file `to`, created exclusively; not flushed: a
-// working file lives no longer than the run.
-bool writeNewFile(const std::string& to, std::string_view content) {
-  const Handle out(openPath(to, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL));
-  return out.valid() && writeAll(out.get(), content.data(), content.size());
-}
-
 // Copies what is readable from `from`, from its start, into the new file `to`;
 // the byte count, or -1 with the last error set.
 std::int64_t copyContent(HANDLE from, const std::string& to) {
@@ -260,14 +253,27 @@ PhotoFile::PhotoFile(const std::string& path, const std::string& photoFolder) : 
 
 PhotoFile::~PhotoFile() { CloseHandle(reinterpret_cast<HANDLE>(descriptor_)); }
 
-void PhotoFile::checkUnchanged() const {
-  const HANDLE handle = reinterpret_cast<HANDLE>(descriptor_);
+namespace detail {
+
+FileStamp stampOfOpen(std::intptr_t descriptor, const std::string& path) {
+  const HANDLE handle = reinterpret_cast<HANDLE>(descriptor);
   BY_HANDLE_FILE_INFORMATION info{};
-  if (!GetFileInformationByHandle(handle, &info)) failLast(PathKind::File, path_);
-  if (!(stampOf(handle, info) == opened_)) {
-    fail(errc::PathFileAccessError, path_, "the file changed while it was read; it is left for the next upload");
-  }
+  if (!GetFileInformationByHandle(handle, &info)) failLast(PathKind::File, path);
+  return stampOf(handle, info);
 }
+
+void writeNewFile(const std::string& to, std::string_view content) {
+  const Handle out(openPath(to, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL));
+  if (!out.valid() || !writeAll(out.get(), content.data(), content.size())) failLast(PathKind::Folder, to);
+}
+
+std::int64_t copyWhole(std::intptr_t descriptor, const std::string& from, const std::string& to) {
+  const std::int64_t copied = copyContent(reinterpret_cast<HANDLE>(descriptor), to);
+  if (copied < 0) failLast(PathKind::File, from);
+  return copied;
+}
+
+}  // namespace detail
 
 std::string PhotoFile::read(std::uint64_t offset, std::size_t size) const {
   std::string bytes(size, '\0');
@@ -305,42 +311,6 @@ void WorkingCopy::makeFolder(const std::string& name) {
                                                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
   path_ = join(folder_, name);
 }
-
-WorkingCopy::WorkingCopy(const PhotoFile& photo, std::string_view content) {
-  photo.checkUnchanged();
-  original_ = photo.opened();
-  makeFolder(lastComponent(photo.path()));
-  if (!writeNewFile(path_, content)) {
-    const DWORD error = GetLastError();
-    discard();
-    failWindows(error, PathKind::Folder, path_);
-  }
-}
-
-WorkingCopy::WorkingCopy(const PhotoFile& photo) {
-  original_ = photo.opened();
-  makeFolder(lastComponent(photo.path()));
-  const std::int64_t copied = copyContent(reinterpret_cast<HANDLE>(photo.descriptor()), path_);
-  if (copied < 0) {
-    const DWORD error = GetLastError();
-    discard();
-    failWindows(error, PathKind::File, photo.path());
-  }
-  try {
-    photo.checkUnchanged();
-    if (copied != original_.size) {
-      fail(errc::PathFileAccessError, photo.path(), "the file changed while it was read; it is left for the next upload");
-    }
-  } catch (...) {
-    discard();
-    throw;
-  }
-}
-
-WorkingCopy::WorkingCopy(const std::string& original, const std::string& photoFolder)
-    : WorkingCopy(PhotoFile(original, photoFolder)) {}
-
-WorkingCopy::~WorkingCopy() { discard(); }
 
 void WorkingCopy::discard() {
   // The hold goes first: it keeps the folder itself from being removed.

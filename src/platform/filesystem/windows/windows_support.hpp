@@ -6,7 +6,7 @@
 
 #include <platform/host/error.hpp>
 
-#include "../folder_listing.hpp"
+#include "../system_parts.hpp"
 
 #include <filesystem>
 #include <string>
@@ -29,7 +29,6 @@ inline std::string fromPath(const std::filesystem::path& path) { return narrow(p
 // How the layer's failures become kiv::Error: the number from
 // windowsErrorNumber (or systemErrorNumber for errno codes), the message
 // naming the path and the system's reason.
-[[noreturn]] void fail(int number, const std::string& path, const std::string& reason);
 [[noreturn]] void fail(const std::error_code& ec, PathKind kind, const std::string& path);
 [[noreturn]] void failWindows(DWORD code, PathKind kind, const std::string& path);
 [[noreturn]] void failLast(PathKind kind, const std::string& path);

@@ -1,9 +1,13 @@
 #pragma once
 
 // Internal to the file-system layer: what each system's implementation gives
-// the code all of them share (folders.cpp).
+// the code all of them share (folders.cpp, working_copy.cpp).
 
+#include <platform/filesystem/filesystem.hpp>
+
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kiv::fs::detail {
@@ -23,6 +27,20 @@ Listing list(const std::string& folder);
 // not a real folder, or "" when there is none. Links inside are never
 // followed. `folders` receives the real folders, innermost first.
 std::string findAnyFile(const std::string& folder, std::vector<std::string>& folders);
+
+// The open file's stamp now. Throws kiv::Error naming the path.
+FileStamp stampOfOpen(std::intptr_t descriptor, const std::string& path);
+
+// Writes content to the new file `to`, created exclusively, not flushed: a
+// working file lives no longer than the run. Throws kiv::Error naming `to`.
+void writeNewFile(const std::string& to, std::string_view content);
+
+// Copies the open file, from its start, into the new file `to`; the byte
+// count. Throws kiv::Error naming `from`, the path the file was opened at.
+std::int64_t copyWhole(std::intptr_t descriptor, const std::string& from, const std::string& to);
+
+// kiv::Error with this number, the message naming the path and the reason.
+[[noreturn]] void fail(int number, const std::string& path, const std::string& reason);
 
 std::string withoutTrailingSeparators(std::string path);
 std::string lastComponent(const std::string& path);
