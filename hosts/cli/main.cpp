@@ -29,8 +29,8 @@
 namespace kiv::cli {
 namespace {
 
-using hosts::Action;
-using hosts::Options;
+using app::Action;
+using app::Options;
 
 constexpr int kAllSent = 0;
 constexpr int kSomeFailed = 1;
@@ -207,14 +207,14 @@ int run(const Options& options, const Console& console) {
     return kRunError;
   }
 
-  hosts::AppliedSettings applied;
+  app::AppliedSettings applied;
   try {
-    applied = hosts::applySettings(upload, options);
-    if (options.save) hosts::saveProperties(upload, *options.propertiesFile);
+    applied = app::applySettings(upload, options);
+    if (options.save) app::saveProperties(upload, *options.propertiesFile);
   } catch (const Error& error) {
     std::cerr << "kivphoto: " << error.what() << '\n';
     return kUsage;
-  } catch (const hosts::SettingError& error) {
+  } catch (const app::SettingError& error) {
     std::cerr << "kivphoto: " << error.what() << '\n';
     return kUsage;
   }
@@ -236,12 +236,12 @@ int run(const Options& options, const Console& console) {
   // The control reports a missing folder as an empty one; for a script that is
   // a mistyped setting, not a job done.
   const std::string folder = upload.FullPath();
-  if (!std::filesystem::is_directory(hosts::pathFromUtf8(folder))) {
+  if (!std::filesystem::is_directory(app::pathFromUtf8(folder))) {
     std::cerr << "kivphoto: FullPath: the photo folder " << folder << " does not exist\n";
     return kUsage;
   }
   if (options.action != Action::List) {
-    if (applied.defaultPassword) std::cerr << "kivphoto: warning: " << hosts::DefaultPasswordWarning << '\n';
+    if (applied.defaultPassword) std::cerr << "kivphoto: warning: " << app::DefaultPasswordWarning << '\n';
     stopOnSignals();
   }
   net::setNoticeHandler([&site](const std::string& notice) { site.notice(notice); });
@@ -302,8 +302,8 @@ int run(const Options& options, const Console& console) {
 }  // namespace kiv::cli
 
 int main(int argc, char** argv) {
-  kiv::hosts::keepSecretsOutOfCoreFiles();
-  using namespace kiv::hosts;
+  kiv::app::keepSecretsOutOfCoreFiles();
+  using namespace kiv::app;
   const kiv::cli::Console console;
   Options options;
   try {

@@ -14,9 +14,9 @@ constexpr const char* kResizeFailed = "Resize Failed. Uploading Image";
 
 std::string shownName(const std::string& file, const std::string& folder) {
   const std::filesystem::path relative =
-      hosts::pathFromUtf8(file).lexically_relative(hosts::pathFromUtf8(folder));
+      app::pathFromUtf8(file).lexically_relative(app::pathFromUtf8(folder));
   if (relative.empty() || *relative.begin() == "..") return file;
-  return hosts::utf8Of(relative);
+  return app::utf8Of(relative);
 }
 
 TerminalSite::TerminalSite(std::ostream& out, std::ostream& err, bool terminal, bool quiet)

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <map>
 
-namespace kiv::hosts {
+namespace kiv::app {
 namespace {
 
 struct PropertyOption {
@@ -118,55 +118,55 @@ Example:
 // Builds the parser; with storage, the values land there.
 struct CommandLine {
   explicit CommandLine(Program program)
-      : app(program == Program::Terminal ? kTerminalDescription : kDesktopDescription,
+      : parser(program == Program::Terminal ? kTerminalDescription : kDesktopDescription,
                                program == Program::Terminal ? "kivphoto" : "kivphoto-desktop") {
-    app.get_formatter()->column_width(24);
-    app.set_help_flag();
+    parser.get_formatter()->column_width(24);
+    parser.set_help_flag();
     // CLI11 reads "/name" as an option on Windows; there, as on Linux, it is a path.
-    app.allow_windows_style_options(false);
+    parser.allow_windows_style_options(false);
 
     const char* settings = "Settings (each sets one property of the control)";
-    properties = app.add_option("--properties", propertiesFile)
+    properties = parser.add_option("--properties", propertiesFile)
                      ->type_name("FILE")
                      ->description("read the properties from FILE when it exists (default: " +
                                    std::string(kDefaultPropertiesPlace) + ")")
                      ->group(settings);
-    save = app.add_flag("--save")
+    save = parser.add_flag("--save")
                ->description("write the properties to FILE (readable by you only)")
                ->group(settings);
     for (const PropertyOption& entry : kPropertyOptions) {
       CLI::Option* option = entry.valueName
-                                ? app.add_option(entry.name)->type_name(entry.valueName)->allow_extra_args(false)
-                                : app.add_flag(entry.name);
+                                ? parser.add_option(entry.name)->type_name(entry.valueName)->allow_extra_args(false)
+                                : parser.add_flag(entry.name);
       option->description(entry.help)->group(settings)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
       propertyOf[option] = &entry;
     }
-    set = app.add_option("--set")
+    set = parser.add_option("--set")
               ->type_name("NAME=VALUE")
               ->description("set a property by its name in the property file (repeatable)")
               ->allow_extra_args(false)
               ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
               ->group(settings);
-    passwordFile = app.add_option("--password-file", passwordPath)
+    passwordFile = parser.add_option("--password-file", passwordPath)
                        ->type_name("FILE")
                        ->description("read the FTP password from the first line of FILE")
                        ->group(settings);
     // Only to explain why it is refused.
-    password = app.add_option("--password")->group("");
-    help = app.add_flag("-h,--help")->description("show this help")->group("Other options");
-    version = app.add_flag("--version")->description("show the version")->group("Other options");
-    quiet = app.add_flag("-q,--quiet")->description("print no status lines")->group("Other options");
+    password = parser.add_option("--password")->group("");
+    help = parser.add_flag("-h,--help")->description("show this help")->group("Other options");
+    version = parser.add_flag("--version")->description("show the version")->group("Other options");
+    quiet = parser.add_flag("-q,--quiet")->description("print no status lines")->group("Other options");
 
     if (program == Program::Terminal) {
-      positional = app.add_option("action", words)->group("");
-      app.footer(std::string(kCommonFooter) + kTerminalExample);
+      positional = parser.add_option("action", words)->group("");
+      parser.footer(std::string(kCommonFooter) + kTerminalExample);
     } else {
-      positional = app.add_option("folder", words)->group("");
-      app.footer(kCommonFooter);
+      positional = parser.add_option("folder", words)->group("");
+      parser.footer(kCommonFooter);
     }
   }
 
-  CLI::App app;
+  CLI::App parser;
   CLI::Option* help;
   CLI::Option* version;
   CLI::Option* quiet;
@@ -246,7 +246,7 @@ Options parseOptions(Program program, const std::vector<std::string>& arguments)
   // CLI11 takes the arguments last to first.
   std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
   try {
-    line.app.parse(reversed);
+    line.parser.parse(reversed);
   } catch (const CLI::ParseError& error) {
     throw UsageError(error.what());
   }
@@ -268,7 +268,7 @@ Options parseOptions(Program program, const std::vector<std::string>& arguments)
 
   // Settings apply in the order given, whichever option gave them.
   std::map<const CLI::Option*, std::size_t> used;
-  for (const CLI::Option* option : line.app.parse_order()) {
+  for (const CLI::Option* option : line.parser.parse_order()) {
     const std::size_t occurrence = used[option]++;
     if (option == line.set) {
       const std::string& setting = option->results().at(occurrence);
@@ -313,10 +313,10 @@ std::string helpText(Program program) {
   formatter.column_width(24);
   std::string text = program == Program::Terminal ? "Usage: kivphoto [OPTIONS] [ACTION]\n\n"
                                                   : "Usage: kivphoto-desktop [OPTIONS] [FOLDER]\n\n";
-  text += line.app.get_description();
-  text += formatter.make_groups(&line.app, CLI::AppFormatMode::Normal);
-  text += "\n" + line.app.get_footer();
+  text += line.parser.get_description();
+  text += formatter.make_groups(&line.parser, CLI::AppFormatMode::Normal);
+  text += "\n" + line.parser.get_footer();
   return text;
 }
 
-}  // namespace kiv::hosts
+}  // namespace kiv::app

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-namespace kiv::hosts {
+namespace kiv::app {
 
 // A command line that cannot be run as given (exit status 2).
 class UsageError : public std::runtime_error {
@@ -49,4 +49,4 @@ std::optional<std::filesystem::path> defaultPropertiesFile();
 // "3,1,5-7" -> {1, 3, 5, 6, 7}.
 std::vector<int> parseSelection(const std::string& text);
 
-}  // namespace kiv::hosts
+}  // namespace kiv::app

@@ -12,7 +12,7 @@
 #include <sstream>
 #include <system_error>
 
-namespace kiv::hosts {
+namespace kiv::app {
 
 using host::Variant;
 
@@ -208,4 +208,4 @@ void FilePropertyBag::save(const std::filesystem::path& file) const {
   fs::ReplaceFileAtomically(utf8Of(file), text(), 0600);
 }
 
-}  // namespace kiv::hosts
+}  // namespace kiv::app

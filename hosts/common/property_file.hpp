@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace kiv::hosts {
+namespace kiv::app {
 
 // A bag kept in a text file, one "Name = value" per line, values in double
 // quotes with backslash escapes or bare numbers; "#" starts a comment line.
@@ -30,4 +30,4 @@ class FilePropertyBag : public host::MemoryPropertyBag {
   std::map<std::string, int, std::less<>> lines_;
 };
 
-}  // namespace kiv::hosts
+}  // namespace kiv::app

@@ -16,7 +16,7 @@
 #include <windows.h>
 #endif
 
-namespace kiv::hosts {
+namespace kiv::app {
 namespace {
 
 using text::equalsIgnoringCase;
@@ -153,4 +153,4 @@ void saveProperties(Upload& upload, const std::filesystem::path& file) {
   }
 }
 
-}  // namespace kiv::hosts
+}  // namespace kiv::app

@@ -15,7 +15,7 @@ namespace kiv {
 class Upload;
 }
 
-namespace kiv::hosts {
+namespace kiv::app {
 
 // A setting that cannot be used: a damaged property file, a bad value, an
 // unreadable password file (exit status 2). The text names where it came from:
@@ -45,4 +45,4 @@ void saveProperties(Upload& upload, const std::filesystem::path& file);
 
 extern const char* const DefaultPasswordWarning;
 
-}  // namespace kiv::hosts
+}  // namespace kiv::app

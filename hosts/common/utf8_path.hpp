@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace kiv::hosts {
+namespace kiv::app {
 
 inline std::filesystem::path pathFromUtf8(std::string_view text) {
   return std::filesystem::path(std::u8string_view(reinterpret_cast<const char8_t*>(text.data()), text.size()));
@@ -19,4 +19,4 @@ inline std::string utf8Of(const std::filesystem::path& path) {
   return std::string(text.begin(), text.end());
 }
 
-}  // namespace kiv::hosts
+}  // namespace kiv::app

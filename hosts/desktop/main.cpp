@@ -9,8 +9,8 @@
 #include <cstdio>
 
 int main(int argc, char** argv) {
-  kiv::hosts::keepSecretsOutOfCoreFiles();
-  using namespace kiv::hosts;
+  kiv::app::keepSecretsOutOfCoreFiles();
+  using namespace kiv::app;
   // Parsed before Qt starts, so that --help and mistakes need no display.
   Options options;
   try {

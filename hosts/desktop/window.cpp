@@ -91,7 +91,7 @@ bool takesClicks(const std::string& name) {
 
 }  // namespace
 
-Window::Window(hosts::Options options, QWidget* parent)
+Window::Window(app::Options options, QWidget* parent)
     : QWidget(parent), options_(std::move(options)), site_(std::make_unique<Site>(*this)) {
   upload_ = std::make_unique<Upload>(*site_);
   thread_ = std::make_unique<ControlThread>();
@@ -158,10 +158,10 @@ Window::~Window() {
 void Window::applySettings() {
   try {
     runOnControl([this](Upload& upload) {
-      applied_ = hosts::applySettings(upload, options_);
-      if (options_.save) hosts::saveProperties(upload, *options_.propertiesFile);
+      applied_ = app::applySettings(upload, options_);
+      if (options_.save) app::saveProperties(upload, *options_.propertiesFile);
     });
-  } catch (const hosts::SettingError& error) {
+  } catch (const app::SettingError& error) {
     showSettingError(error.what());
     return;
   } catch (const Error& error) {
@@ -172,7 +172,7 @@ void Window::applySettings() {
     std::fprintf(stderr, "kivphoto-desktop: warning: %s\n", warning.c_str());
   }
   if (applied_.defaultPassword) {
-    std::fprintf(stderr, "kivphoto-desktop: warning: %s\n", hosts::DefaultPasswordWarning);
+    std::fprintf(stderr, "kivphoto-desktop: warning: %s\n", app::DefaultPasswordWarning);
     setStatus("No FTP password is set: the built-in default password will be used.");
   }
   describeJob();

@@ -46,7 +46,7 @@ class Window final : public QWidget, private ViewEvents {
   // Creates the control and delivers Initialize and the settings (property
   // file, environment, command line). Show follows when the window is shown;
   // with a damaged setting it never does, and the window offers only closing.
-  explicit Window(hosts::Options options, QWidget* parent = nullptr);
+  explicit Window(app::Options options, QWidget* parent = nullptr);
   ~Window() override;
 
   // True while control events are queued or running, or the gallery is about to start.
@@ -107,8 +107,8 @@ class Window final : public QWidget, private ViewEvents {
   QCursor cursorFor(int mousePointer) const override;
   bool clickable(const std::string& name) const override;
 
-  hosts::Options options_;
-  hosts::AppliedSettings applied_;
+  app::Options options_;
+  app::AppliedSettings applied_;
   std::string settingError_;
   std::unique_ptr<Site> site_;
   std::unique_ptr<Upload> upload_;

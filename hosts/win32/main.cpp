@@ -28,7 +28,7 @@ namespace {
 
 using namespace kiv;
 using namespace kiv::win32;
-using hosts::SettingError;
+using app::SettingError;
 
 // {57C119E6-3EBF-4ACE-A8E0-0C30DC11F058}, the Upload class
 constexpr CLSID kUploadClass = {0x57C119E6, 0x3EBF, 0x4ACE, {0xA8, 0xE0, 0x0C, 0x30, 0xDC, 0x11, 0xF0, 0x58}};
@@ -248,7 +248,7 @@ std::optional<std::wstring> environmentVariable(const wchar_t* name) {
 
 std::wstring readPasswordFile(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
-  if (!in) throw SettingError("cannot read the password file " + hosts::utf8Of(file));
+  if (!in) throw SettingError("cannot read the password file " + app::utf8Of(file));
   std::string line;
   std::getline(in, line);
   if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -259,7 +259,7 @@ bool sameName(const std::string& a, const std::string& b) {
   return CompareStringOrdinal(widen(a).c_str(), -1, widen(b).c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
-bool setOnCommandLine(const hosts::Options& options, const std::string& property) {
+bool setOnCommandLine(const app::Options& options, const std::string& property) {
   for (const auto& setting : options.settings) {
     if (sameName(setting.first, property)) return true;
   }
@@ -267,7 +267,7 @@ bool setOnCommandLine(const hosts::Options& options, const std::string& property
 }
 
 std::string fileOrigin(const std::filesystem::path& file, int line) {
-  std::string origin = "property file " + hosts::utf8Of(file);
+  std::string origin = "property file " + app::utf8Of(file);
   if (line > 0) origin += ", line " + std::to_string(line);
   return origin + ": ";
 }
@@ -275,19 +275,19 @@ std::string fileOrigin(const std::filesystem::path& file, int line) {
 // The same order as the other hosts: property file (or InitNew), the
 // environment's password, the command line, the password file; sizes below
 // one pixel refused.
-hosts::AppliedSettings applySettings(IUnknown* control, Properties& properties, const hosts::Options& options) {
-  hosts::AppliedSettings applied;
+app::AppliedSettings applySettings(IUnknown* control, Properties& properties, const app::Options& options) {
+  app::AppliedSettings applied;
   Ref<IPersistPropertyBag> persist;
   HRESULT hr = control->QueryInterface(IID_IPersistPropertyBag, persist.outVoid());
   if (FAILED(hr)) throw ComError("the control cannot be loaded from a property bag: " + hresultText(hr));
 
-  hosts::FilePropertyBag bag;
+  app::FilePropertyBag bag;
   std::optional<std::filesystem::path> file;
   std::error_code missing;
   if (options.propertiesFile && std::filesystem::exists(*options.propertiesFile, missing)) {
     file = *options.propertiesFile;
     try {
-      bag = hosts::FilePropertyBag::load(*file);
+      bag = app::FilePropertyBag::load(*file);
     } catch (const Error& error) {
       throw SettingError(error.what());
     }
@@ -334,13 +334,13 @@ void saveProperties(IUnknown* control, const std::filesystem::path& file) {
   Ref<IPersistPropertyBag> persist;
   HRESULT hr = control->QueryInterface(IID_IPersistPropertyBag, persist.outVoid());
   if (FAILED(hr)) throw ComError("the control cannot be saved to a property bag: " + hresultText(hr));
-  hosts::FilePropertyBag bag;
+  app::FilePropertyBag bag;
   try {
     std::error_code missing;
-    if (std::filesystem::exists(file, missing)) bag = hosts::FilePropertyBag::load(file);
+    if (std::filesystem::exists(file, missing)) bag = app::FilePropertyBag::load(file);
     FileBag site(bag);
     hr = persist->Save(&site, TRUE, TRUE);
-    if (FAILED(hr)) throw SettingError(hosts::utf8Of(file) + ": " + errorText(hr));
+    if (FAILED(hr)) throw SettingError(app::utf8Of(file) + ": " + errorText(hr));
     if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path());
     bag.save(file);
   } catch (const Error& error) {
@@ -416,7 +416,7 @@ std::optional<std::wstring> chooseFolder(HWND owner, const std::wstring& start) 
 
 class Program {
  public:
-  explicit Program(hosts::Options options) : options_(std::move(options)) {}
+  explicit Program(app::Options options) : options_(std::move(options)) {}
 
   int run(HINSTANCE instance);
 
@@ -432,8 +432,8 @@ class Program {
   void noteOutcome();
   void shutDown();
 
-  hosts::Options options_;
-  hosts::AppliedSettings applied_;
+  app::Options options_;
+  app::AppliedSettings applied_;
   HWND window_ = nullptr;
   HWND status_ = nullptr;
   HWND close_ = nullptr;
@@ -528,7 +528,7 @@ void Program::start() {
     return;
   }
   for (const std::string& warning : applied_.warnings) complain("warning: " + warning);
-  if (applied_.defaultPassword) complain(std::string("warning: ") + hosts::DefaultPasswordWarning);
+  if (applied_.defaultPassword) complain(std::string("warning: ") + app::DefaultPasswordWarning);
   describeJob();
 }
 
@@ -717,17 +717,17 @@ std::vector<std::string> arguments() {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-  hosts::keepSecretsOutOfCoreFiles();
-  hosts::Options options;
+  app::keepSecretsOutOfCoreFiles();
+  app::Options options;
   try {
-    options = hosts::parseOptions(hosts::Program::Desktop, arguments());
-  } catch (const hosts::UsageError& error) {
+    options = app::parseOptions(app::Program::Desktop, arguments());
+  } catch (const app::UsageError& error) {
     writeTo(STD_ERROR_HANDLE,
             std::string("kivphoto-desktop: ") + error.what() + "\nTry 'kivphoto-desktop --help'.\n");
     return Usage;
   }
   if (options.help) {
-    say(hosts::helpText(hosts::Program::Desktop));
+    say(app::helpText(app::Program::Desktop));
     return AllSent;
   }
   if (options.version) {

@@ -19,7 +19,7 @@ std::string narrow(std::wstring_view text);
 // Lives on the stack of its user: reference counts are kept but never free it.
 class FileBag final : public IPropertyBag {
  public:
-  explicit FileBag(hosts::FilePropertyBag& bag) : bag_(bag) {}
+  explicit FileBag(app::FilePropertyBag& bag) : bag_(bag) {}
   FileBag(const FileBag&) = delete;
   FileBag& operator=(const FileBag&) = delete;
 
@@ -34,7 +34,7 @@ class FileBag final : public IPropertyBag {
   const std::string& lastRead() const { return lastRead_; }
 
  private:
-  hosts::FilePropertyBag& bag_;
+  app::FilePropertyBag& bag_;
   std::string lastRead_;
   ULONG refs_ = 1;
 };

@@ -27,7 +27,7 @@ static_assert(kiv::typelib::kFileVersion == KIV_FILE_VERSION);
 static_assert(kiv::typelib::dispid::Prefered == KIV_DISPID_PREFERED);
 static_assert(kiv::typelib::dispid::CloseApp == KIV_DISPID_CLOSEAPP);
 
-namespace kiv::component {
+namespace kiv::cface {
 namespace {
 
 using host::Variant;
@@ -428,13 +428,13 @@ kiv_status registration(bool enter) noexcept {
 
 bool idle() noexcept { return gLiveObjects == 0 && gServerLocks == 0; }
 
-}  // namespace kiv::component
+}  // namespace kiv::cface
 
 extern "C" {
 
-KIV_C_EXPORT kiv_status KIV_ENTRY(DllRegisterServer)(void) { return kiv::component::registration(true); }
+KIV_C_EXPORT kiv_status KIV_ENTRY(DllRegisterServer)(void) { return kiv::cface::registration(true); }
 
-KIV_C_EXPORT kiv_status KIV_ENTRY(DllUnregisterServer)(void) { return kiv::component::registration(false); }
+KIV_C_EXPORT kiv_status KIV_ENTRY(DllUnregisterServer)(void) { return kiv::cface::registration(false); }
 
 KIV_C_EXPORT kiv_status KIV_ENTRY(DllGetClassObject)(const char* clsid, const char* iid, void** object) {
   using kiv::text::equalsIgnoringCase;
@@ -443,13 +443,13 @@ KIV_C_EXPORT kiv_status KIV_ENTRY(DllGetClassObject)(const char* clsid, const ch
   if (clsid == nullptr || iid == nullptr) return KIV_E_INVALIDARG;
   if (!equalsIgnoringCase(clsid, KIV_CLSID_UPLOAD)) return KIV_CLASS_E_CLASSNOTAVAILABLE;
   if (!equalsIgnoringCase(iid, KIV_IID_CLASSFACTORY)) return KIV_E_NOINTERFACE;
-  kiv::component::factoryAddRef(&kiv::component::gFactory);
-  *object = &kiv::component::gFactory;
+  kiv::cface::factoryAddRef(&kiv::cface::gFactory);
+  *object = &kiv::cface::gFactory;
   return KIV_S_OK;
 }
 
 KIV_C_EXPORT kiv_status KIV_ENTRY(DllCanUnloadNow)(void) {
-  return kiv::component::idle() ? KIV_S_OK : KIV_S_FALSE;
+  return kiv::cface::idle() ? KIV_S_OK : KIV_S_FALSE;
 }
 
 }  // extern "C"

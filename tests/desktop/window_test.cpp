@@ -63,7 +63,7 @@ struct DesktopWindowTest : ::testing::Test {
   }
   std::unique_ptr<Window> open(std::vector<std::string> args = {}) {
     args.insert(args.begin(), {"--folder", dock.string()});
-    auto window = std::make_unique<Window>(hosts::parseOptions(hosts::Program::Desktop, args));
+    auto window = std::make_unique<Window>(app::parseOptions(app::Program::Desktop, args));
     window->messageBox = [this](const QString& prompt, int, const QString&) {
       messages.push_back(prompt.toStdString());
       return 1;
@@ -412,7 +412,7 @@ TEST_F(DesktopWindowTest, ThePropertyFileIsWrittenOnlyWithSaveAndADamagedOneStop
 TEST_F(DesktopWindowTest, WithoutAFolderTheWindowAsksForOne) {
   photos(3);
   QString askedFrom = "not asked";
-  auto w = std::make_unique<Window>(hosts::parseOptions(hosts::Program::Desktop, {}));
+  auto w = std::make_unique<Window>(app::parseOptions(app::Program::Desktop, {}));
   w->chooseFolder = [&](const QString& start) {
     askedFrom = start;
     return QString::fromStdString(dock.string());
@@ -423,7 +423,7 @@ TEST_F(DesktopWindowTest, WithoutAFolderTheWindowAsksForOne) {
   w->runOnControl([](Upload& u) { EXPECT_EQ(u.Image2.Count(), 3); });
   EXPECT_NE(w->windowTitle().toStdString().find(dock.string()), std::string::npos);
 
-  auto cancelled = std::make_unique<Window>(hosts::parseOptions(hosts::Program::Desktop, {(dock / "gone").string()}));
+  auto cancelled = std::make_unique<Window>(app::parseOptions(app::Program::Desktop, {(dock / "gone").string()}));
   cancelled->chooseFolder = [&](const QString& start) {
     askedFrom = start;
     return QString();

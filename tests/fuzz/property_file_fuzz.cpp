@@ -10,9 +10,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   try {
-    const auto bag = kiv::hosts::FilePropertyBag::parse(text, "fuzz");
+    const auto bag = kiv::app::FilePropertyBag::parse(text, "fuzz");
     const std::string written = bag.text();
-    auto again = kiv::hosts::FilePropertyBag::parse(written, "fuzz-again");
+    auto again = kiv::app::FilePropertyBag::parse(written, "fuzz-again");
     if (again.text() != written) std::abort();
   } catch (const kiv::Error&) {
   }

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace kiv::hosts {
+namespace kiv::app {
 namespace {
 
 using Pairs = std::vector<std::pair<std::string, std::string>>;
@@ -82,4 +82,4 @@ TEST(OptionsTest, HelpListsTheSameSettingsForBothPrograms) {
 }
 
 }  // namespace
-}  // namespace kiv::hosts
+}  // namespace kiv::app

@@ -10,7 +10,7 @@
 #include <unistd.h>
 #endif
 
-namespace kiv::hosts {
+namespace kiv::app {
 namespace {
 
 using host::Variant;
@@ -107,4 +107,4 @@ TEST(PropertyFileTest, DamagedFileNamesTheFileAndLine) {
 }
 
 }  // namespace
-}  // namespace kiv::hosts
+}  // namespace kiv::app

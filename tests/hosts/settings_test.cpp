@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <string>
 
-namespace kiv::hosts {
+namespace kiv::app {
 namespace {
 
 #ifdef _WIN32
@@ -118,4 +118,4 @@ TEST_F(SettingsTest, WithoutPropertiesTheUsersOwnFileIsReadAndSavedIntoItsNewFol
 }
 
 }  // namespace
-}  // namespace kiv::hosts
+}  // namespace kiv::app

@@ -3,7 +3,7 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 
-namespace kiv::hosts {
+namespace kiv::app {
 
 void keepSecretsOutOfCoreFiles() {
   const rlimit none{0, 0};
@@ -12,4 +12,4 @@ void keepSecretsOutOfCoreFiles() {
   ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
 }
 
-}  // namespace kiv::hosts
+}  // namespace kiv::app

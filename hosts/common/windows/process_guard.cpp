@@ -5,7 +5,7 @@
 // kernel32's since Vista; mingw-w64's werapi.h does not compile on its own.
 extern "C" __declspec(dllimport) HRESULT WINAPI WerSetFlags(DWORD flags);
 
-namespace kiv::hosts {
+namespace kiv::app {
 namespace {
 
 // Windows Error Reporting (and a LocalDumps policy an administrator may have
@@ -35,4 +35,4 @@ void keepSecretsOutOfCoreFiles() {
   ::WerSetFlags(kNoHeap | kNoUi);
 }
 
-}  // namespace kiv::hosts
+}  // namespace kiv::app

@@ -326,7 +326,7 @@ KIV_EXPORT HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, 
 }
 
 KIV_EXPORT HRESULT STDAPICALLTYPE DllCanUnloadNow() {
-  return kiv::com::serverIdle() && kiv::component::idle() ? S_OK : S_FALSE;
+  return kiv::com::serverIdle() && kiv::cface::idle() ? S_OK : S_FALSE;
 }
 
 }  // extern "C"

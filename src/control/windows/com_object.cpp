@@ -762,7 +762,7 @@ class Control final : public _Upload,
     if (dc == nullptr || bounds == nullptr) return E_INVALIDARG;
     const Hold hold(this);
     try {
-      windows::drawSurface(upload_, dc, RECT{bounds->left, bounds->top, bounds->right, bounds->bottom});
+      gdi::drawSurface(upload_, dc, RECT{bounds->left, bounds->top, bounds->right, bounds->bottom});
     } catch (...) {
       return E_FAIL;
     }
@@ -1004,7 +1004,7 @@ class Control final : public _Upload,
         RECT client{};
         GetClientRect(window, &client);
         try {
-          windows::drawSurface(upload_, reinterpret_cast<HDC>(wParam), client);
+          gdi::drawSurface(upload_, reinterpret_cast<HDC>(wParam), client);
         } catch (...) {
         }
         return 0;
@@ -1051,7 +1051,7 @@ class Control final : public _Upload,
       if (memory != nullptr && bitmap != nullptr) {
         HGDIOBJ old = SelectObject(memory, bitmap);
         try {
-          windows::drawSurface(upload_, memory, client);
+          gdi::drawSurface(upload_, memory, client);
         } catch (...) {
         }
         BitBlt(dc, 0, 0, client.right, client.bottom, memory, 0, 0, SRCCOPY);
@@ -1067,7 +1067,7 @@ class Control final : public _Upload,
     POINT point{};
     GetCursorPos(&point);
     ScreenToClient(window_, &point);
-    const host::Control* control = windows::controlAt(upload_, point, clientRect());
+    const host::Control* control = gdi::controlAt(upload_, point, clientRect());
     const std::int16_t pointer = control != nullptr ? control->MousePointer : upload_.surface().MousePointer;
     // IDC_ARROW, IDC_WAIT, IDC_HAND: the narrow macros name the same cursors.
     WORD cursor = 32512;
@@ -1080,17 +1080,17 @@ class Control final : public _Upload,
     if (!uiActive_ && inPlaceSite_ != nullptr) activate(true);
     if (window_ == nullptr) return;
     if (GetFocus() != window_) SetFocus(window_);
-    host::Control* control = windows::controlAt(upload_, point, clientRect());
+    host::Control* control = gdi::controlAt(upload_, point, clientRect());
     pressed_ = control;
     if (control != &upload_.VScroll1) return;
     // A scroll bar acts on the press, not on the release.
     pressed_ = nullptr;
-    const RECT bar = windows::controlRect(upload_, upload_.VScroll1, clientRect());
-    switch (windows::scrollPartAt(upload_.VScroll1, bar, point)) {
-      case windows::ScrollPart::LineUp: scrollBy(-upload_.VScroll1.SmallChange); break;
-      case windows::ScrollPart::LineDown: scrollBy(upload_.VScroll1.SmallChange); break;
-      case windows::ScrollPart::PageUp: scrollBy(-upload_.VScroll1.LargeChange); break;
-      case windows::ScrollPart::PageDown: scrollBy(upload_.VScroll1.LargeChange); break;
+    const RECT bar = gdi::controlRect(upload_, upload_.VScroll1, clientRect());
+    switch (gdi::scrollPartAt(upload_.VScroll1, bar, point)) {
+      case gdi::ScrollPart::LineUp: scrollBy(-upload_.VScroll1.SmallChange); break;
+      case gdi::ScrollPart::LineDown: scrollBy(upload_.VScroll1.SmallChange); break;
+      case gdi::ScrollPart::PageUp: scrollBy(-upload_.VScroll1.LargeChange); break;
+      case gdi::ScrollPart::PageDown: scrollBy(upload_.VScroll1.LargeChange); break;
       default: break;
     }
   }
@@ -1098,7 +1098,7 @@ class Control final : public _Upload,
   void mouseUp(POINT point) {
     host::Control* pressed = pressed_;
     pressed_ = nullptr;
-    host::Control* control = windows::controlAt(upload_, point, clientRect());
+    host::Control* control = gdi::controlAt(upload_, point, clientRect());
     if (control == nullptr || control != pressed || !control->Enabled) return;
     if (control == &upload_.imgUploadAll) {
       runHandler([&] { upload_.imgUploadAll_Click(); });
@@ -1165,7 +1165,7 @@ class Control final : public _Upload,
     MSG pending;
     while (PeekMessageW(&pending, window_, WM_KEYDOWN, WM_KEYDOWN, PM_REMOVE))
       if (pending.wParam == VK_ESCAPE) stop_ = true;
-    const RECT cancel = windows::controlRect(upload_, upload_.imgCancel, clientRect());
+    const RECT cancel = gdi::controlRect(upload_, upload_.imgCancel, clientRect());
     while (PeekMessageW(&pending, window_, WM_LBUTTONDOWN, WM_LBUTTONDBLCLK, PM_REMOVE)) {
       const POINT point{static_cast<short>(LOWORD(pending.lParam)), static_cast<short>(HIWORD(pending.lParam))};
       if (pending.message != WM_LBUTTONUP && upload_.imgCancel.Visible && PtInRect(&cancel, point)) stop_ = true;

@@ -10,10 +10,10 @@
 #include <string>
 #include <string_view>
 
-namespace kiv::component {
+namespace kiv::cface {
 // No object or lock of the C face is alive.
 bool idle() noexcept;
-}  // namespace kiv::component
+}  // namespace kiv::cface
 
 namespace kiv::com {
 

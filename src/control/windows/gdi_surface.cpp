@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace kiv::windows {
+namespace kiv::gdi {
 namespace {
 
 using host::Control;
@@ -328,4 +328,4 @@ ScrollPart scrollPartAt(const host::VScrollBar& bar, const RECT& rect, POINT poi
   return ScrollPart::Thumb;
 }
 
-}  // namespace kiv::windows
+}  // namespace kiv::gdi

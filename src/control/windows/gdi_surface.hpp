@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-namespace kiv::windows {
+namespace kiv::gdi {
 
 // Draws the control's surface into dc with its top-left corner at bounds' and
 // at one device pixel per surface pixel, clipped to bounds. The visible
@@ -24,4 +24,4 @@ enum class ScrollPart { None, LineUp, LineDown, PageUp, PageDown, Thumb };
 // The part of a scroll bar drawn in rect at point.
 ScrollPart scrollPartAt(const host::VScrollBar& bar, const RECT& rect, POINT point);
 
-}  // namespace kiv::windows
+}  // namespace kiv::gdi

@@ -237,7 +237,7 @@ void drawView(IViewObject2* view, const Canvas& canvas) {
 bool sameView(IViewObject2* view, const Upload& model, int width, int height) {
   Canvas hosted(width, height), expected(width, height);
   drawView(view, hosted);
-  windows::drawSurface(model, expected.dc(), RECT{0, 0, width, height});
+  gdi::drawSurface(model, expected.dc(), RECT{0, 0, width, height});
   GdiFlush();
   return std::memcmp(hosted.bits(), expected.bits(), static_cast<std::size_t>(width) * height * 4) == 0;
 }
@@ -395,10 +395,10 @@ TEST_F(ComInPlace, AHostedControlAnswersClicksOnItsWindow) {
   host(5);
   Canvas canvas(width, height);
   drawView(view.p, canvas);
-  const RECT zoom = windows::controlRect(model, model.imgZoom, client);
+  const RECT zoom = gdi::controlRect(model, model.imgZoom, client);
   const POINT zoomProbe{zoom.left + (zoom.right - zoom.left) / 5, zoom.top + (zoom.bottom - zoom.top) / 5};
   const COLORREF firstPhoto = canvas.at(zoomProbe.x, zoomProbe.y);
-  const RECT secondThumbnail = windows::controlRect(model, model.Image2[1], client);
+  const RECT secondThumbnail = gdi::controlRect(model, model.Image2[1], client);
   EXPECT_NE(canvas.at(centreOf(secondThumbnail).x, centreOf(secondThumbnail).y), RGB(255, 255, 255))
       << "the gallery shows after activation";
 
@@ -420,8 +420,8 @@ TEST_F(ComInPlace, AHostedControlAnswersClicksOnItsWindow) {
   EXPECT_TRUE(sameView(view.p, model, width, height));
 
   // The check boxes of photos 2 and 4.
-  const RECT box2 = windows::controlRect(model, model.chkSelect[1], client);
-  const RECT box4 = windows::controlRect(model, model.chkSelect[3], client);
+  const RECT box2 = gdi::controlRect(model, model.chkSelect[1], client);
+  const RECT box4 = gdi::controlRect(model, model.chkSelect[3], client);
   click(window, POINT{box2.left + 6, centreOf(box2).y});
   click(window, POINT{box4.left + 6, centreOf(box4).y});
   model.chkSelect[1].Value = 1;
@@ -453,7 +453,7 @@ TEST_F(ComInPlace, AHostedControlAnswersClicksOnItsWindow) {
   }
 
   // Upload Selected Photos: the two ticked photos go, the rest stay.
-  click(window, centreOf(windows::controlRect(model, model.imgSelectedPhotos, client)));
+  click(window, centreOf(gdi::controlRect(model, model.imgSelectedPhotos, client)));
   pumpMessages();
   EXPECT_EQ(stores(), 2);
   const std::set<std::string> left = test::filesUnder(photos.path());
@@ -474,7 +474,7 @@ TEST_F(ComInPlace, TheWheelAndTheScrollBarMoveTheGallery) {
   model.VScroll1_Change();
   EXPECT_TRUE(sameView(view.p, model, width, height)) << "a notch down scrolls by SmallChange";
 
-  const RECT bar = windows::controlRect(model, model.VScroll1, client);
+  const RECT bar = gdi::controlRect(model, model.VScroll1, client);
   click(window, POINT{centreOf(bar).x, bar.bottom - 3});
   model.VScroll1.Value += model.VScroll1.SmallChange;
   model.VScroll1_Change();
@@ -507,7 +507,7 @@ TEST_F(ComInPlace, EscapeEndsAnUploadAndTheContainerMayReleaseTheControlInCloseA
   };
   // Pressed before the run starts, read between its photos.
   PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 0);
-  click(window, centreOf(windows::controlRect(model, model.imgUploadAll, client)));
+  click(window, centreOf(gdi::controlRect(model, model.imgUploadAll, client)));
   EXPECT_EQ(sink.closeApps, 1);
   EXPECT_FALSE(object) << "released inside CloseApp";
   EXPECT_FALSE(IsWindow(window));

@@ -57,7 +57,7 @@ TEST(GdiSurface, DrawsTheGalleryOfAShownControl) {
     const int height = static_cast<int>(surface.Height / host::scale::TwipsPerPixel);
     Canvas canvas(width, height);
     ASSERT_TRUE(canvas.valid());
-    windows::drawSurface(upload, canvas.dc(), RECT{0, 0, width, height});
+    gdi::drawSurface(upload, canvas.dc(), RECT{0, 0, width, height});
 
     const RECT frame = pixelsOf(surface, upload.Frame1);
     const POINT inside{frame.left, frame.top};
