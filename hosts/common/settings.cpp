@@ -36,28 +36,54 @@ std::string fileOrigin(const std::filesystem::path& file, int line) {
   return origin + ": ";
 }
 
-void readPropertyFile(Upload& upload, const std::filesystem::path& file, FilePropertyBag& bag) {
-  try {
-    bag = FilePropertyBag::load(file);
-  } catch (const Error& error) {
-    throw SettingError(error.what());
-  }
-  try {
-    upload.ReadProperties(bag);
-  } catch (const Error& error) {
-    // The bag's conversion errors do not say which property; assigning the
-    // stored values one by one finds it.
-    for (std::string_view name : dispatch::persistedPropertyNames()) {
-      if (!bag.contains(name)) continue;
-      try {
-        dispatch::letProperty(upload, name, bag.ReadProperty(name, host::Variant()));
-      } catch (const Error& named) {
-        throw SettingError(fileOrigin(file, bag.lineOf(name)) + named.what());
+// The terminal and Qt hosts hold the control itself.
+class UploadTarget final : public SettingsTarget {
+ public:
+  explicit UploadTarget(Upload& upload) : upload_(upload) {}
+
+  void load(FilePropertyBag& bag) override {
+    try {
+      upload_.ReadProperties(bag);
+    } catch (const Error& error) {
+      // The bag's conversion errors do not say which property; assigning the
+      // stored values one by one finds it.
+      for (std::string_view name : dispatch::persistedPropertyNames()) {
+        if (!bag.contains(name)) continue;
+        try {
+          dispatch::letProperty(upload_, name, bag.ReadProperty(name, host::Variant()));
+        } catch (const Error& named) {
+          throw PropertyLoadError(std::string(name), named.what());
+        }
       }
+      throw PropertyLoadError(std::string(), error.what());
     }
-    throw SettingError(fileOrigin(file, 0) + error.what());
   }
-}
+
+  void startFromDefaults() override { upload_.InitProperties(); }
+
+  void set(std::string_view property, const std::string& utf8) override {
+    try {
+      dispatch::letProperty(upload_, property, host::Variant(utf8));
+    } catch (const Error& error) {
+      throw SettingError(error.what());
+    }
+  }
+
+  long number(std::string_view property) override {
+    return dispatch::getProperty(upload_, property).toInt32();
+  }
+
+  void save(FilePropertyBag& bag) override {
+    try {
+      upload_.WriteProperties(bag);
+    } catch (const Error& error) {
+      throw SettingError(error.what());
+    }
+  }
+
+ private:
+  Upload& upload_;
+};
 
 // The C library's environment is in the ANSI code page on Windows; the
 // password is taken as the UTF-16 the system keeps, in UTF-8.
@@ -93,38 +119,45 @@ const char* const DefaultPasswordWarning =
     "no FTP password is set (KIV_FTP_PASSWORD, --password-file or the property file): "
     "the control's built-in default password is used";
 
-AppliedSettings applySettings(Upload& upload, const Options& options) {
+AppliedSettings applySettings(SettingsTarget& control, const Options& options) {
   AppliedSettings applied;
   FilePropertyBag bag;
   std::optional<std::filesystem::path> file;
   std::error_code missing;
   if (options.propertiesFile && std::filesystem::exists(*options.propertiesFile, missing)) {
     file = *options.propertiesFile;
-    readPropertyFile(upload, *file, bag);
+    try {
+      bag = FilePropertyBag::load(*file);
+    } catch (const Error& error) {
+      throw SettingError(error.what());
+    }
+    try {
+      control.load(bag);
+    } catch (const PropertyLoadError& error) {
+      throw SettingError(fileOrigin(*file, bag.lineOf(error.property)) + error.what());
+    }
   } else {
-    upload.InitProperties();
+    control.startFromDefaults();
   }
 
   const std::optional<std::string> environmentPassword = environmentVariable("KIV_FTP_PASSWORD");
-  if (environmentPassword) dispatch::letProperty(upload, "KIVPassword", host::Variant(*environmentPassword));
+  if (environmentPassword) control.set("KIVPassword", *environmentPassword);
   for (const auto& [name, value] : options.settings) {
     if (equalsIgnoringCase(name, "KIVPassword")) {
       applied.warnings.emplace_back(
           "a password on the command line can be seen by other users; prefer KIV_FTP_PASSWORD or --password-file");
     }
     try {
-      dispatch::letProperty(upload, name, host::Variant(value));
-    } catch (const Error& error) {
+      control.set(name, value);
+    } catch (const SettingError& error) {
       throw SettingError(std::string("command line: ") + error.what());
     }
   }
-  if (options.passwordFile) {
-    dispatch::letProperty(upload, "KIVPassword", host::Variant(readPasswordFile(*options.passwordFile)));
-  }
+  if (options.passwordFile) control.set("KIVPassword", readPasswordFile(*options.passwordFile));
 
   // A size below one pixel would send the photos unreduced, at full size.
-  for (const auto& [property, value] : {std::pair{"IMAGEWIDTH", upload.IMAGEWIDTH()},
-                                        std::pair{"IMAGEHEIGHT", upload.IMAGEHEIGHT()}}) {
+  for (const char* property : {"IMAGEWIDTH", "IMAGEHEIGHT"}) {
+    const long value = control.number(property);
     if (value >= 1) continue;
     const std::string origin = setOnCommandLine(options, property) ? std::string("command line: ")
                                : file ? fileOrigin(*file, bag.lineOf(property))
@@ -139,18 +172,32 @@ AppliedSettings applySettings(Upload& upload, const Options& options) {
   return applied;
 }
 
-void saveProperties(Upload& upload, const std::filesystem::path& file) {
+AppliedSettings applySettings(Upload& upload, const Options& options) {
+  UploadTarget control(upload);
+  return applySettings(control, options);
+}
+
+void saveProperties(SettingsTarget& control, const std::filesystem::path& file) {
   FilePropertyBag bag;
   try {
     std::error_code missing;
     if (std::filesystem::exists(file, missing)) bag = FilePropertyBag::load(file);
-    upload.WriteProperties(bag);
+    try {
+      control.save(bag);
+    } catch (const SettingError& error) {
+      throw SettingError(utf8Of(file) + ": " + error.what());
+    }
     // The default place is a folder of its own that may not exist yet.
     if (file.has_parent_path()) fs::CreateFolders(utf8Of(file.parent_path()));
     bag.save(file);
   } catch (const Error& error) {
     throw SettingError(error.what());
   }
+}
+
+void saveProperties(Upload& upload, const std::filesystem::path& file) {
+  UploadTarget control(upload);
+  saveProperties(control, file);
 }
 
 }  // namespace kiv::app

@@ -1,12 +1,14 @@
 #pragma once
 
-// How both hosts set the control up: the property file, the environment and
+// How every host sets the control up: the property file, the environment and
 // the command line, in that order, and the property file written back only
-// when the user asked for it.
+// when the user asked for it. The hosts differ only in how they reach the
+// control, which SettingsTarget hides.
 
 #include "options.hpp"
 
 #include <filesystem>
+#include <string_view>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -25,6 +27,31 @@ class SettingError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+class FilePropertyBag;
+
+// A property the control refused while loading from a property file: its name
+// (empty when the control did not say) and the control's words.
+struct PropertyLoadError : std::runtime_error {
+  PropertyLoadError(std::string property, const std::string& message)
+      : std::runtime_error(message), property(std::move(property)) {}
+  std::string property;
+};
+
+// The control as the settings reach it: through its own object in the
+// terminal and Qt hosts, through COM in the Win32 window.
+class SettingsTarget {
+ public:
+  virtual ~SettingsTarget() = default;
+  // Loads every property the bag holds; throws PropertyLoadError.
+  virtual void load(FilePropertyBag& bag) = 0;
+  virtual void startFromDefaults() = 0;
+  // Throws SettingError with the control's words.
+  virtual void set(std::string_view property, const std::string& utf8) = 0;
+  virtual long number(std::string_view property) = 0;
+  // Writes the properties into the bag; throws SettingError.
+  virtual void save(FilePropertyBag& bag) = 0;
+};
+
 struct AppliedSettings {
   // Said to the user before anything is sent.
   std::vector<std::string> warnings;
@@ -38,9 +65,11 @@ struct AppliedSettings {
 // KIV_FTP_PASSWORD, the command-line settings in order and the password file.
 // Photo sizes below 1 pixel are refused. Throws SettingError; the control is
 // then half set up and must not be used to send anything.
+AppliedSettings applySettings(SettingsTarget& control, const Options& options);
 AppliedSettings applySettings(Upload& upload, const Options& options);
 
 // Writes the control's properties to the file, keeping what else it holds.
+void saveProperties(SettingsTarget& control, const std::filesystem::path& file);
 void saveProperties(Upload& upload, const std::filesystem::path& file);
 
 extern const char* const DefaultPasswordWarning;

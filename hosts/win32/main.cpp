@@ -2,6 +2,7 @@
 // dealer application hosts it: found through COM, set up through its property
 // bag and IDispatch, activated in place, closed on its CloseApp event.
 #include "container.hpp"
+#include "control_client.hpp"
 #include "options.hpp"
 #include "process_guard.hpp"
 #include "property_bag.hpp"
@@ -19,7 +20,6 @@
 #include <shobjidl.h>
 
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -92,263 +92,6 @@ void writeTo(DWORD which, const std::string& text) {
 
 void say(const std::string& text) { writeTo(STD_OUTPUT_HANDLE, text); }
 void complain(const std::string& text) { writeTo(STD_ERROR_HANDLE, "kivphoto-desktop: " + text + "\n"); }
-
-std::string hresultText(HRESULT hr) {
-  wchar_t* buffer = nullptr;
-  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                 nullptr, static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  std::string text = buffer != nullptr ? narrow(buffer) : std::string();
-  if (buffer != nullptr) LocalFree(buffer);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
-  char code[16];
-  wsprintfA(code, "0x%08lX", static_cast<unsigned long>(hr));
-  return text.empty() ? std::string("error ") + code : text + " (" + code + ")";
-}
-
-// What the control said about its last failure, through IErrorInfo.
-std::string errorText(HRESULT hr) {
-  Ref<IErrorInfo> info;
-  if (GetErrorInfo(0, info.out()) == S_OK && info) {
-    BSTR description = nullptr;
-    if (SUCCEEDED(info->GetDescription(&description)) && description != nullptr) {
-      std::string text = narrow(std::wstring_view(description, SysStringLen(description)));
-      SysFreeString(description);
-      if (!text.empty()) return text;
-    }
-  }
-  return hresultText(hr);
-}
-
-std::string exceptionText(const EXCEPINFO& exception, HRESULT hr) {
-  EXCEPINFO filled = exception;
-  if (filled.pfnDeferredFillIn != nullptr) filled.pfnDeferredFillIn(&filled);
-  std::string text = filled.bstrDescription != nullptr ? narrow(filled.bstrDescription) : std::string();
-  SysFreeString(filled.bstrDescription);
-  SysFreeString(filled.bstrSource);
-  SysFreeString(filled.bstrHelpFile);
-  return text.empty() ? hresultText(hr) : text;
-}
-
-class ComError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-// The control's properties by name, as a dealer application's script sets them.
-class Properties {
- public:
-  explicit Properties(IDispatch* control) : control_(control) {}
-
-  // Throws SettingError with the control's own words.
-  void put(const std::string& name, const std::wstring& value) {
-    const DISPID id = idOf(name);
-    VARIANT argument;
-    VariantInit(&argument);
-    argument.vt = VT_BSTR;
-    argument.bstrVal = SysAllocStringLen(value.data(), static_cast<UINT>(value.size()));
-    DISPID named = DISPID_PROPERTYPUT;
-    DISPPARAMS params{&argument, &named, 1, 1};
-    EXCEPINFO exception{};
-    UINT wrong = 0;
-    const HRESULT hr =
-        control_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params, nullptr, &exception, &wrong);
-    VariantClear(&argument);
-    if (hr == DISP_E_EXCEPTION) throw SettingError(exceptionText(exception, hr));
-    if (FAILED(hr)) throw SettingError(name + ": " + hresultText(hr));
-  }
-
-  VARIANT get(const std::string& name) {
-    const DISPID id = idOf(name);
-    DISPPARAMS none{nullptr, nullptr, 0, 0};
-    VARIANT result;
-    VariantInit(&result);
-    EXCEPINFO exception{};
-    const HRESULT hr =
-        control_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none, &result, &exception, nullptr);
-    if (hr == DISP_E_EXCEPTION) throw ComError(name + ": " + exceptionText(exception, hr));
-    if (FAILED(hr)) throw ComError(name + ": " + hresultText(hr));
-    return result;
-  }
-
-  std::wstring text(const std::string& name) {
-    VARIANT value = get(name);
-    VARIANT converted;
-    VariantInit(&converted);
-    std::wstring out;
-    if (SUCCEEDED(VariantChangeType(&converted, &value, 0, VT_BSTR)) && converted.bstrVal != nullptr)
-      out.assign(converted.bstrVal, SysStringLen(converted.bstrVal));
-    VariantClear(&converted);
-    VariantClear(&value);
-    return out;
-  }
-
-  long number(const std::string& name) {
-    VARIANT value = get(name);
-    VARIANT converted;
-    VariantInit(&converted);
-    long out = 0;
-    if (SUCCEEDED(VariantChangeType(&converted, &value, 0, VT_I4))) out = converted.lVal;
-    VariantClear(&converted);
-    VariantClear(&value);
-    return out;
-  }
-
-  // sFiles: the photos of the last scan, one empty entry when there were none.
-  std::vector<std::wstring> list(const std::string& name) {
-    VARIANT value = get(name);
-    std::vector<std::wstring> out;
-    if ((value.vt & VT_ARRAY) != 0 && value.parray != nullptr && SafeArrayGetDim(value.parray) == 1) {
-      LONG low = 0, high = -1;
-      SafeArrayGetLBound(value.parray, 1, &low);
-      SafeArrayGetUBound(value.parray, 1, &high);
-      for (LONG i = low; i <= high; ++i) {
-        VARIANT item;
-        VariantInit(&item);
-        if ((value.vt & VT_TYPEMASK) == VT_BSTR) {
-          BSTR entry = nullptr;
-          if (SUCCEEDED(SafeArrayGetElement(value.parray, &i, &entry))) {
-            item.vt = VT_BSTR;
-            item.bstrVal = entry;
-          }
-        } else if ((value.vt & VT_TYPEMASK) == VT_VARIANT) {
-          VARIANT stored;
-          VariantInit(&stored);
-          if (SUCCEEDED(SafeArrayGetElement(value.parray, &i, &stored))) VariantChangeType(&item, &stored, 0, VT_BSTR);
-          VariantClear(&stored);
-        }
-        if (item.vt == VT_BSTR && item.bstrVal != nullptr && SysStringLen(item.bstrVal) > 0)
-          out.emplace_back(item.bstrVal, SysStringLen(item.bstrVal));
-        VariantClear(&item);
-      }
-    }
-    VariantClear(&value);
-    return out;
-  }
-
- private:
-  DISPID idOf(const std::string& name) {
-    std::wstring wide = widen(name);
-    LPOLESTR names[] = {wide.data()};
-    DISPID id = DISPID_UNKNOWN;
-    if (FAILED(control_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id)))
-      throw SettingError(name + ": the control has no such property");
-    return id;
-  }
-
-  IDispatch* control_;
-};
-
-std::optional<std::wstring> environmentVariable(const wchar_t* name) {
-  const DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
-  if (size == 0) return std::nullopt;
-  std::wstring value(size, L'\0');
-  value.resize(GetEnvironmentVariableW(name, value.data(), size));
-  return value;
-}
-
-std::wstring readPasswordFile(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) throw SettingError("cannot read the password file " + app::utf8Of(file));
-  std::string line;
-  std::getline(in, line);
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return widen(line);
-}
-
-bool sameName(const std::string& a, const std::string& b) {
-  return CompareStringOrdinal(widen(a).c_str(), -1, widen(b).c_str(), -1, TRUE) == CSTR_EQUAL;
-}
-
-bool setOnCommandLine(const app::Options& options, const std::string& property) {
-  for (const auto& setting : options.settings) {
-    if (sameName(setting.first, property)) return true;
-  }
-  return false;
-}
-
-std::string fileOrigin(const std::filesystem::path& file, int line) {
-  std::string origin = "property file " + app::utf8Of(file);
-  if (line > 0) origin += ", line " + std::to_string(line);
-  return origin + ": ";
-}
-
-// The same order as the other hosts: property file (or InitNew), the
-// environment's password, the command line, the password file; sizes below
-// one pixel refused.
-app::AppliedSettings applySettings(IUnknown* control, Properties& properties, const app::Options& options) {
-  app::AppliedSettings applied;
-  Ref<IPersistPropertyBag> persist;
-  HRESULT hr = control->QueryInterface(IID_IPersistPropertyBag, persist.outVoid());
-  if (FAILED(hr)) throw ComError("the control cannot be loaded from a property bag: " + hresultText(hr));
-
-  app::FilePropertyBag bag;
-  std::optional<std::filesystem::path> file;
-  std::error_code missing;
-  if (options.propertiesFile && std::filesystem::exists(*options.propertiesFile, missing)) {
-    file = *options.propertiesFile;
-    try {
-      bag = app::FilePropertyBag::load(*file);
-    } catch (const Error& error) {
-      throw SettingError(error.what());
-    }
-    FileBag site(bag);
-    hr = persist->Load(&site, nullptr);
-    if (FAILED(hr)) throw SettingError(fileOrigin(*file, bag.lineOf(site.lastRead())) + errorText(hr));
-  } else {
-    hr = persist->InitNew();
-    if (FAILED(hr)) throw ComError("the control could not start from its defaults: " + errorText(hr));
-  }
-
-  const std::optional<std::wstring> environmentPassword = environmentVariable(L"KIV_FTP_PASSWORD");
-  if (environmentPassword) properties.put("KIVPassword", *environmentPassword);
-  for (const auto& [name, value] : options.settings) {
-    if (sameName(name, "KIVPassword")) {
-      applied.warnings.emplace_back(
-          "a password on the command line can be seen by other users; prefer KIV_FTP_PASSWORD or --password-file");
-    }
-    try {
-      properties.put(name, widen(value));
-    } catch (const SettingError& error) {
-      throw SettingError(std::string("command line: ") + error.what());
-    }
-  }
-  if (options.passwordFile) properties.put("KIVPassword", readPasswordFile(*options.passwordFile));
-
-  for (const char* property : {"IMAGEWIDTH", "IMAGEHEIGHT"}) {
-    const long value = properties.number(property);
-    if (value >= 1) continue;
-    const std::string origin = setOnCommandLine(options, property) ? std::string("command line: ")
-                               : file ? fileOrigin(*file, bag.lineOf(property))
-                                      : std::string();
-    throw SettingError(origin + property + ": a photo size must be 1 pixel or more (got " + std::to_string(value) +
-                       ")");
-  }
-
-  applied.defaultPassword = !environmentPassword && !options.passwordFile && !bag.contains("KIVPassword") &&
-                            !setOnCommandLine(options, "KIVPassword");
-  applied.folderGiven = bag.contains("FullPath") || setOnCommandLine(options, "FullPath");
-  return applied;
-}
-
-void saveProperties(IUnknown* control, const std::filesystem::path& file) {
-  Ref<IPersistPropertyBag> persist;
-  HRESULT hr = control->QueryInterface(IID_IPersistPropertyBag, persist.outVoid());
-  if (FAILED(hr)) throw ComError("the control cannot be saved to a property bag: " + hresultText(hr));
-  app::FilePropertyBag bag;
-  try {
-    std::error_code missing;
-    if (std::filesystem::exists(file, missing)) bag = app::FilePropertyBag::load(file);
-    FileBag site(bag);
-    hr = persist->Save(&site, TRUE, TRUE);
-    if (FAILED(hr)) throw SettingError(app::utf8Of(file) + ": " + errorText(hr));
-    if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path());
-    bag.save(file);
-  } catch (const Error& error) {
-    throw SettingError(error.what());
-  } catch (const std::filesystem::filesystem_error& error) {
-    throw SettingError(error.what());
-  }
-}
 
 // The registered class first; Wine looks classes up under HKLM only, so a
 // per-user registration is missed there and the DLL beside the program serves.
@@ -516,10 +259,10 @@ void Program::start() {
     fail(RunError, "the control has no IDispatch: " + hresultText(hr));
     return;
   }
-  Properties properties(dispatch_.get());
+  ControlSettings settings(control_.get(), dispatch_.get());
   try {
-    applied_ = applySettings(control_.get(), properties, options_);
-    if (options_.save) saveProperties(control_.get(), *options_.propertiesFile);
+    applied_ = app::applySettings(settings, options_);
+    if (options_.save) app::saveProperties(settings, *options_.propertiesFile);
   } catch (const SettingError& error) {
     fail(Usage, error.what());
     return;
