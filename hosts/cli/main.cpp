@@ -17,6 +17,8 @@
 #include <vector>
 
 #ifdef _WIN32
+#include <platform/windows/utf16.hpp>
+
 #include <windows.h>
 #include <shellapi.h>
 #include <fcntl.h>
@@ -100,15 +102,6 @@ class Console {
   bool terminal_ = false;
 };
 
-std::string utf8(const wchar_t* text) {
-  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (size <= 1) return {};
-  std::string out(static_cast<std::size_t>(size), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
-  out.pop_back();
-  return out;
-}
-
 // The ANSI argv loses whatever the code page cannot spell; the UTF-16 command
 // line keeps every path.
 std::vector<std::string> arguments(int argc, char** argv) {
@@ -116,7 +109,7 @@ std::vector<std::string> arguments(int argc, char** argv) {
   LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
   if (!wide) return std::vector<std::string>(argv + 1, argv + argc);
   std::vector<std::string> words;
-  for (int i = 1; i < count; ++i) words.push_back(utf8(wide[i]));
+  for (int i = 1; i < count; ++i) words.push_back(winapi::narrow(wide[i]));
   ::LocalFree(wide);
   return words;
 }

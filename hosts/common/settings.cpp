@@ -13,7 +13,7 @@
 #include <optional>
 
 #ifdef _WIN32
-#include <windows.h>
+#include <platform/windows/utf16.hpp>
 #endif
 
 namespace kiv::app {
@@ -94,13 +94,7 @@ std::optional<std::string> environmentVariable(const char* name) {
   if (size == 0) return std::nullopt;
   std::wstring wide(size, L'\0');
   wide.resize(::GetEnvironmentVariableW(wideName.c_str(), wide.data(), size));
-  if (wide.empty()) return std::string();
-  const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                          nullptr, nullptr);
-  std::string value(static_cast<std::size_t>(bytes), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), value.data(), bytes, nullptr,
-                        nullptr);
-  return value;
+  return winapi::narrow(wide);
 #else
   const char* value = std::getenv(name);
   if (!value) return std::nullopt;

@@ -5,6 +5,8 @@
 
 #include "property_file.hpp"
 
+#include <platform/windows/utf16.hpp>
+
 #include <windows.h>
 #include <ocidl.h>
 
@@ -13,8 +15,8 @@
 
 namespace kiv::win32 {
 
-std::wstring widen(std::string_view text);
-std::string narrow(std::wstring_view text);
+using winapi::narrow;
+using winapi::widen;
 
 // Lives on the stack of its user: reference counts are kept but never free it.
 class FileBag final : public IPropertyBag {

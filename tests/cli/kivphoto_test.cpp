@@ -13,6 +13,8 @@
 #include <vector>
 
 #ifdef _WIN32
+#include <platform/windows/utf16.hpp>
+
 #include <windows.h>
 
 #include <cwchar>
@@ -39,14 +41,6 @@ struct Outcome {
 #ifdef _WIN32
 
 constexpr const char* kSeparator = "\\";
-
-std::wstring wide(const std::string& text) {
-  if (text.empty()) return {};
-  const int size = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(static_cast<std::size_t>(size), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
-  return out;
-}
 
 // Quoted so that the program's CommandLineToArgvW gives the word back as it was.
 std::wstring argument(const std::wstring& word) {
@@ -77,7 +71,7 @@ std::wstring environmentBlock(const std::vector<std::string>& assignments) {
   }
   ::FreeEnvironmentStringsW(inherited);
   for (const std::string& assignment : assignments) {
-    block += wide(assignment);
+    block += kiv::winapi::widen(assignment);
     block += L'\0';
   }
   return block + L'\0';
@@ -94,8 +88,8 @@ HANDLE inheritable(const std::wstring& path, DWORD access, DWORD disposition) {
 template <typename Interrupt>
 int runKivphoto(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
                 const fs::path& out, const fs::path& err, Interrupt interrupt) {
-  std::wstring command = argument(wide(KIVPHOTO_EXECUTABLE));
-  for (const std::string& word : arguments) command += L" " + argument(wide(word));
+  std::wstring command = argument(kiv::winapi::widen(KIVPHOTO_EXECUTABLE));
+  for (const std::string& word : arguments) command += L" " + argument(kiv::winapi::widen(word));
   std::wstring block = environmentBlock(environment);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;

@@ -3,6 +3,7 @@
 // Internals of the in-process COM server shared by its sources.
 
 #include <platform/host/variant.hpp>
+#include <platform/windows/utf16.hpp>
 
 #include <windows.h>
 #include <oaidl.h>
@@ -33,8 +34,8 @@ HRESULT typeLibrary(ITypeLib** library) noexcept;
 
 HRESULT createControl(REFIID iid, void** object) noexcept;
 
-std::wstring widen(std::string_view utf8);
-std::string narrow(const wchar_t* wide, std::size_t length);
+using winapi::widen;
+inline std::string narrow(const wchar_t* wide, std::size_t length) { return winapi::narrow({wide, length}); }
 BSTR makeBstr(std::string_view utf8);
 
 // VARIANT to the control's value. Objects are Nothing (Empty) when null; a

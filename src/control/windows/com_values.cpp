@@ -152,22 +152,6 @@ HRESULT convert(VARIANT& v, bool asObject, Variant& out) {
 
 }  // namespace
 
-std::wstring widen(std::string_view utf8) {
-  if (utf8.empty()) return {};
-  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
-  return wide;
-}
-
-std::string narrow(const wchar_t* wide, std::size_t length) {
-  if (length == 0) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-  std::string text(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide, static_cast<int>(length), text.data(), n, nullptr, nullptr);
-  return text;
-}
-
 BSTR makeBstr(std::string_view utf8) {
   const std::wstring wide = widen(utf8);
   return SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));

@@ -1,5 +1,7 @@
 #include "gdi_surface.hpp"
 
+#include <platform/windows/utf16.hpp>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -51,15 +53,6 @@ void fill(HDC dc, const RECT& rect, COLORREF color) {
   FillRect(dc, &rect, static_cast<HBRUSH>(brush.get()));
 }
 
-std::wstring wide(std::string_view text) {
-  if (text.empty()) return {};
-  const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring result(static_cast<std::size_t>(std::max(size, 0)), L'\0');
-  if (size > 0)
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), size);
-  return result;
-}
-
 // Rounded edge by edge, as the desktop host places its widgets, so that
 // neighbours meet without gaps or overlaps.
 RECT pixelRect(const host::Surface& surface, const Control& control, POINT origin) {
@@ -97,7 +90,7 @@ HFONT fittedFont(HDC dc, const std::wstring& text, int width, int lines) {
 }
 
 void drawLabel(HDC dc, const host::Label& label, RECT rect) {
-  const std::wstring text = wide(label.Caption);
+  const std::wstring text = winapi::widen(label.Caption);
   if (text.empty()) return;
   SavedDc saved(dc);
   GdiObject probe(makeFont(kFontPixels));
@@ -204,7 +197,7 @@ void drawCheckBox(HDC dc, const host::CheckBox& box, RECT rect) {
     DrawFrameControl(dc, &indicator, DFC_BUTTON, state);
   }
 
-  const std::wstring text = wide(box.Caption);
+  const std::wstring text = winapi::widen(box.Caption);
   if (text.empty()) return;
   RECT caption{indicator.right + kSpacing, rect.top, rect.right, rect.bottom};
   SavedDc saved(dc);

@@ -18,6 +18,8 @@
 #include <vector>
 
 #ifdef _WIN32
+#include <platform/windows/utf16.hpp>
+
 #include <windows.h>
 #include <winioctl.h>
 #undef DeleteFile
@@ -202,6 +204,16 @@ TEST(FolderListingTest, NonAsciiNamesRoundTripAsUtf8) {
   EXPECT_FALSE(stdfs::exists(dir.path() / fromUtf8(folderName) / fromUtf8(name)));
   fso.DeleteFolder(sub[0].Path(), false);
   EXPECT_FALSE(fso.FolderExists(sub[0].Path()));
+#ifdef _WIN32
+  // A name that is not UTF-8 is refused, never turned into another file's name.
+  try {
+    fso.DeleteFile(root + "\\photo\xC3(.jpg", true);
+    ADD_FAILURE() << "a name that is not UTF-8 was accepted";
+  } catch (const kiv::Error& error) {
+    EXPECT_EQ(error.number(), kiv::errc::InvalidProcedureCall);
+  }
+  EXPECT_EQ(kiv::winapi::narrow(L"a\xD800" L"b"), "a\xEF\xBF\xBD" "b");
+#endif
 }
 
 TEST(FolderListingTest, NamesAndPathsJoinWithOneSeparator) {

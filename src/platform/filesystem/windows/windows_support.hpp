@@ -5,6 +5,7 @@
 #include <platform/filesystem/filesystem.hpp>
 
 #include <platform/host/error.hpp>
+#include <platform/windows/utf16.hpp>
 
 #include "../system_parts.hpp"
 
@@ -21,8 +22,8 @@ namespace kiv::fs::detail {
 
 // Paths cross the layer as UTF-8; Win32 and std::filesystem get UTF-16, never
 // the narrow forms, which the system reads in the ANSI code page.
-std::wstring widen(std::string_view utf8);
-std::string narrow(std::wstring_view wide);
+using winapi::narrow;
+using winapi::widen;
 inline std::filesystem::path toPath(const std::string& utf8) { return std::filesystem::path(widen(utf8)); }
 inline std::string fromPath(const std::filesystem::path& path) { return narrow(path.wstring()); }
 

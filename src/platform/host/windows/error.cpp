@@ -1,4 +1,5 @@
 #include <platform/host/error.hpp>
+#include <platform/windows/utf16.hpp>
 
 #include <windows.h>
 
@@ -48,10 +49,7 @@ std::string windowsErrorMessage(unsigned long code) {
     wide.pop_back();
   }
   if (wide.empty()) return "system error " + std::to_string(code);
-  const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), size, nullptr, nullptr);
-  return utf8;
+  return winapi::narrow(wide);
 }
 
 }  // namespace kiv

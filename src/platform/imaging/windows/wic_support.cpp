@@ -230,16 +230,6 @@ ComPtr<IWICImagingFactory> createFactory() {
   return factory;
 }
 
-std::wstring widen(const std::string& utf8) {
-  if (utf8.empty()) return {};
-  const int size = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()),
-                                       nullptr, 0);
-  if (size <= 0) throw Error(errc::BadFileNameOrNumber, "Bad file name: " + utf8);
-  std::wstring wide(static_cast<std::size_t>(size), L'\0');
-  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()), wide.data(), size);
-  return wide;
-}
-
 bool runningUnderWine() {
   static const bool wine = [] {
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");

@@ -7,6 +7,7 @@
 #include "../codec.hpp"
 
 #include <platform/host/error.hpp>
+#include <platform/windows/utf16.hpp>
 
 #include <windows.h>
 #include <wincodec.h>
@@ -93,7 +94,7 @@ void check(HRESULT hr, int number, const std::string& what, PathKind kind = Path
 [[noreturn]] void throwWindowsError(DWORD code, const std::string& what, PathKind kind);
 
 ComPtr<IWICImagingFactory> createFactory();
-std::wstring widen(const std::string& utf8);
+using winapi::widen;
 
 bool runningUnderWine();
 

@@ -1,4 +1,5 @@
 #include <platform/internet/internet.hpp>
+#include <platform/windows/utf16.hpp>
 
 #include "../rules.hpp"
 
@@ -215,16 +216,6 @@ void CALLBACK noteHandle(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info
   if (created == nullptr) return;
   applyTimeouts(created, watch->limits);
   watch->watchdog.retarget(created);
-}
-
-// The control's paths are UTF-8.
-std::wstring widePath(const std::string& path) {
-  const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), static_cast<int>(path.size()),
-                                         nullptr, 0);
-  if (length <= 0) return {};
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), static_cast<int>(path.size()), wide.data(), length);
-  return wide;
 }
 
 struct FileCloser {
@@ -572,8 +563,7 @@ bool FtpConnection::loginRefused() const { return impl_->refused; }
 bool FtpConnection::putFile(const std::string& local, const std::string& remoteName) {
   try {
     if (!staysInFolder(remoteName)) return false;
-    const std::wstring name = widePath(local);
-    if (name.empty()) return false;
+    const std::wstring name = winapi::widen(local);
     HANDLE opened = CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (opened == INVALID_HANDLE_VALUE) return false;
