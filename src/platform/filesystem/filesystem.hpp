@@ -115,7 +115,9 @@ class KIV_EXPORT WorkingCopy {
 // the target's name), given its final mode before the first byte, and renamed
 // over the target: a failure leaves the old file as it was. Without a mode the
 // new file takes the mode of the one it replaces (0644 for a new one). On
-// Windows the mode only decides the read-only attribute (no owner write).
+// Windows the mode only decides the read-only attribute (no owner write), and
+// without one a read-only file is refused (70) while a writable one keeps its
+// attributes, security and creation time.
 KIV_EXPORT void ReplaceFileAtomically(const std::string& path, std::string_view content,
                                       std::optional<std::uint32_t> mode = std::nullopt);
 

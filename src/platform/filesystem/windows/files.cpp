@@ -373,7 +373,14 @@ void ReplaceFileAtomically(const std::string& path, std::string_view content, st
   const DWORD old = GetFileAttributesW(target.c_str());
   const bool oldReadOnly = old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY) &&
                            !(old & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
-  const bool readOnly = mode ? (*mode & 0200) == 0 : oldReadOnly;
+  const bool oldFile = old != INVALID_FILE_ATTRIBUTES && !(old & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+  // Without a mode the caller writes over a file whose permissions are not its
+  // own to decide (a picture): a read-only one is refused, as writing to it
+  // would be, and the new content keeps the old file's attributes, security
+  // and creation time.
+  const bool keepOld = !mode && oldFile;
+  if (keepOld && oldReadOnly) failWindows(ERROR_ACCESS_DENIED, PathKind::File, path);
+  const bool readOnly = mode && (*mode & 0200) == 0;
 
   std::string temporary;
   Handle file;
@@ -406,6 +413,21 @@ void ReplaceFileAtomically(const std::string& path, std::string_view content, st
     failLast(PathKind::Folder, path);
   }
   file.reset();
+  if (keepOld) {
+    if (!ReplaceFileW(target.c_str(), widen(temporary).c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                      nullptr)) {
+      DWORD error = GetLastError();
+      // The old file is gone and the new one still waits under its own name:
+      // the new content is the better thing to leave at the path.
+      if (error != ERROR_UNABLE_TO_MOVE_REPLACEMENT ||
+          !MoveFileExW(widen(temporary).c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        if (error == ERROR_UNABLE_TO_REMOVE_REPLACED) error = ERROR_ACCESS_DENIED;
+        failWindows(error, PathKind::File, path);
+      }
+    }
+    cleanup.renamed = true;
+    return;
+  }
   // Windows refuses to replace a read-only file, which a rename on POSIX does;
   // the attribute is put back when the replacement fails.
   if (oldReadOnly) SetFileAttributesW(target.c_str(), old & ~FILE_ATTRIBUTE_READONLY);

@@ -4,6 +4,8 @@
 #include "../jpeg_quality.hpp"
 #include "wic_support.hpp"
 
+#include <platform/filesystem/filesystem.hpp>
+
 #include <algorithm>
 #include <cmath>
 
@@ -48,9 +50,7 @@ host::Bitmap decodeToFit(const std::string& path, int box) {
   return bitmap;
 }
 
-void replaceFile(const std::string& path, std::string_view bytes) {
-  detail::replaceFileAtomically(path, std::string(bytes));
-}
+void replaceFile(const std::string& path, std::string_view bytes) { fs::ReplaceFileAtomically(path, bytes); }
 
 std::string headOf(const Source& source, std::size_t limit) { return detail::readHead(source, limit); }
 

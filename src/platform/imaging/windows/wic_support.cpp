@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <random>
 
 namespace kiv::imaging::detail {
 
@@ -566,67 +565,6 @@ std::string PictureFile::encodeJpeg(const Pixels& pixels, float quality) const {
     jpeg.insert(std::min(at, jpeg.size()), segment);
   }
   return jpeg;
-}
-
-void replaceFileAtomically(const std::string& path, const std::string& content) {
-  const std::string what = "Cannot save " + path;
-  const std::wstring target = systemPath(path);
-  const std::size_t slash = target.find_last_of(L'\\');
-  const std::wstring folder = slash == std::wstring::npos ? std::wstring(L".") : target.substr(0, slash);
-
-  std::random_device random;
-  std::wstring temporary;
-  HANDLE file = INVALID_HANDLE_VALUE;
-  for (int attempt = 0; file == INVALID_HANDLE_VALUE; ++attempt) {
-    wchar_t name[32];
-    std::swprintf(name, 32, L"\\.kiv%08x%04x.tmp", static_cast<unsigned>(random()),
-                  static_cast<unsigned>(random() & 0xFFFF));
-    temporary = folder + name;
-    file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-      const DWORD code = GetLastError();
-      if ((code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) || attempt >= 100)
-        throwWindowsError(code, what, PathKind::Folder);
-    }
-  }
-
-  DWORD failure = ERROR_SUCCESS;
-  std::size_t written = 0;
-  while (failure == ERROR_SUCCESS && written < content.size()) {
-    DWORD n = 0;
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(content.size() - written, 1u << 30));
-    if (!WriteFile(file, content.data() + written, chunk, &n, nullptr))
-      failure = GetLastError();
-    else
-      written += n;
-  }
-  if (failure == ERROR_SUCCESS && !FlushFileBuffers(file)) failure = GetLastError();
-  CloseHandle(file);
-
-  if (failure == ERROR_SUCCESS) {
-    // ReplaceFileW keeps what the old file carried (attributes, security,
-    // creation time); a new file is simply renamed into place.
-    const DWORD attributes = GetFileAttributesW(target.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES) {
-      if (!ReplaceFileW(target.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
-                        nullptr)) {
-        failure = GetLastError();
-        // A read-only or otherwise protected old file.
-        if (failure == ERROR_UNABLE_TO_REMOVE_REPLACED) failure = ERROR_ACCESS_DENIED;
-        // The old file is gone and the new one still waits under its own name:
-        // the new picture is the better thing to leave at the path.
-        if (failure == ERROR_UNABLE_TO_MOVE_REPLACEMENT &&
-            MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-          failure = ERROR_SUCCESS;
-      }
-    } else if (!MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      failure = GetLastError();
-    }
-  }
-  if (failure != ERROR_SUCCESS) {
-    DeleteFileW(temporary.c_str());
-    throwWindowsError(failure, what, PathKind::File);
-  }
 }
 
 std::string readHead(const codec::Source& source, std::size_t limit) {

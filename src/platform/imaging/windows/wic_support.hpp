@@ -189,9 +189,5 @@ std::string readHead(const codec::Source& source, std::size_t limit);
 Pixels decodeInMemory(const ComPtr<IWICImagingFactory>& factory, std::string_view bytes,
                       const WICPixelFormatGUID& format, const std::string& what);
 
-// Writes content to a new file beside path (created exclusively under an
-// unpredictable name) and moves it over path: a failure leaves whatever was
-// there untouched and no new file behind.
-void replaceFileAtomically(const std::string& path, const std::string& content);
 
 }  // namespace kiv::imaging::detail
