@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdio>
 #include <iostream>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -187,12 +188,9 @@ int reportOutcome(const TerminalSite& site, const std::vector<std::string>& aske
   return kSomeFailed;
 }
 
-int run(const Options& options, const Console& console) {
-  TerminalSite site(std::cout, std::cerr, console.terminal(), options.quiet);
-  Upload upload(site);
-  site.watch(upload);
-  site.stopWhen(stopSignal);
-
+// Sets the control up and checks that the action can run: the exit status
+// when the run ends here.
+std::optional<int> prepare(Upload& upload, const Options& options) {
   try {
     upload.Initialize();
   } catch (const Error& error) {
@@ -237,49 +235,68 @@ int run(const Options& options, const Console& console) {
     if (applied.defaultPassword) std::cerr << "kivphoto: warning: " << app::DefaultPasswordWarning << '\n';
     stopOnSignals();
   }
+  return std::nullopt;
+}
+
+int uploadChosen(Upload& upload, TerminalSite& site, const Options& options, const std::vector<std::string>& photos,
+                 const std::string& folder) {
+  std::vector<std::string> asked;
+  for (int number : options.selection) {
+    if (static_cast<std::size_t>(number) > photos.size()) {
+      site.finishLine();
+      std::cerr << "kivphoto: there is no photo " << number << ": " << photos.size()
+                << " photos are waiting (see 'kivphoto list')\n";
+      return kUsage;
+    }
+    asked.push_back(photos[static_cast<std::size_t>(number - 1)]);
+  }
+  for (std::size_t i = 0; i < photos.size(); ++i) upload.chkSelect[static_cast<std::int16_t>(i)].Value = 0;
+  for (int number : options.selection) upload.chkSelect[static_cast<std::int16_t>(number - 1)].Value = 1;
+  upload.imgSelectedPhotos_Click();
+  site.Refresh();
+  site.finishLine();
+  return reportOutcome(site, asked, photos, folder, options.quiet);
+}
+
+int perform(Upload& upload, TerminalSite& site, const Options& options) {
+  const std::string folder = upload.FullPath();
+  upload.Show();
+  site.Refresh();
+  std::vector<std::string> photos = waitingPhotos(upload);
+
+  if (text::upper(upload.KIVType()) == "EXPRESSPHOTOS") {
+    site.finishLine();
+    return reportOutcome(site, photos, photos, folder, options.quiet);
+  }
+  if (options.action == Action::List) {
+    site.finishLine();
+    for (std::size_t i = 0; i < photos.size(); ++i) {
+      std::cout << (i + 1) << '\t' << shownName(photos[i], folder) << '\n';
+    }
+    return kAllSent;
+  }
+  if (options.action == Action::UploadAll) {
+    upload.imgUploadAll_Click();
+    site.Refresh();
+    site.finishLine();
+    return reportOutcome(site, photos, photos, folder, options.quiet);
+  }
+  return uploadChosen(upload, site, options, photos, folder);
+}
+
+int run(const Options& options, const Console& console) {
+  TerminalSite site(std::cout, std::cerr, console.terminal(), options.quiet);
+  Upload upload(site);
+  site.watch(upload);
+  site.stopWhen(stopSignal);
+  if (const std::optional<int> ended = prepare(upload, options)) return *ended;
+
   net::setNoticeHandler([&site](const std::string& notice) { site.notice(notice); });
   struct StopNotices {
     ~StopNotices() { net::setNoticeHandler({}); }
   } stopNotices;
   try {
-    upload.Show();
-    site.Refresh();
-    std::vector<std::string> photos = waitingPhotos(upload);
-
-    if (express) {
-      site.finishLine();
-      return reportOutcome(site, photos, photos, folder, options.quiet);
-    }
-    if (options.action == Action::List) {
-      site.finishLine();
-      for (std::size_t i = 0; i < photos.size(); ++i) {
-        std::cout << (i + 1) << '\t' << shownName(photos[i], folder) << '\n';
-      }
-      return kAllSent;
-    }
-    if (options.action == Action::UploadAll) {
-      upload.imgUploadAll_Click();
-      site.Refresh();
-      site.finishLine();
-      return reportOutcome(site, photos, photos, folder, options.quiet);
-    }
-
-    std::vector<std::string> asked;
-    for (int number : options.selection) {
-      if (static_cast<std::size_t>(number) > photos.size()) {
-        site.finishLine();
-        std::cerr << "kivphoto: there is no photo " << number << ": " << photos.size()
-                  << " photos are waiting (see 'kivphoto list')\n";
-        return kUsage;
-      }
-      asked.push_back(photos[static_cast<std::size_t>(number - 1)]);
-    }
-    for (std::size_t i = 0; i < photos.size(); ++i) upload.chkSelect[static_cast<std::int16_t>(i)].Value = 0;
-    for (int number : options.selection) upload.chkSelect[static_cast<std::int16_t>(number - 1)].Value = 1;
-    upload.imgSelectedPhotos_Click();
-    site.Refresh();
-    site.finishLine();
-    return reportOutcome(site, asked, photos, folder, options.quiet);
+    return perform(upload, site, options);
   } catch (const Error& error) {
     site.finishLine();
     std::cerr << "kivphoto: error " << error.number() << ": " << error.what() << '\n';
