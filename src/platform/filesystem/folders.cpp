@@ -1,9 +1,20 @@
-// Files and folders as the control sees them, over each system's listing.
+// Files and folders as the control sees them, over each system's listing, and
+// the one wording of the layer's errors.
 #include <platform/filesystem/filesystem.hpp>
+#include <platform/host/error.hpp>
 
 #include "system_parts.hpp"
 
 namespace kiv::fs {
+
+[[noreturn]] void detail::fail(int number, const std::string& path, const std::string& reason) {
+  const char* title = number == errc::FileNotFound       ? "File not found"
+                      : number == errc::PermissionDenied ? "Permission denied"
+                      : number == errc::PathNotFound     ? "Path not found"
+                      : number == errc::DiskFull         ? "Disk full"
+                                                         : "Path/File access error";
+  throw Error(number, std::string(title) + ": '" + path + "': " + reason);
+}
 
 using namespace detail;
 

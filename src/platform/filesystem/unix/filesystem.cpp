@@ -15,15 +15,6 @@
 namespace kiv::fs {
 namespace detail {
 
-[[noreturn]] void fail(int number, const std::string& path, const std::string& reason) {
-  const char* title = number == errc::FileNotFound       ? "File not found"
-                      : number == errc::PermissionDenied ? "Permission denied"
-                      : number == errc::PathNotFound     ? "Path not found"
-                      : number == errc::DiskFull         ? "Disk full"
-                                                         : "Path/File access error";
-  throw Error(number, std::string(title) + ": '" + path + "': " + reason);
-}
-
 [[noreturn]] void fail(const std::error_code& ec, PathKind kind, const std::string& path) {
   const std::error_condition condition = ec.default_error_condition();
   const int number = condition.category() == std::generic_category() ? systemErrorNumber(condition.value(), kind)

@@ -13,15 +13,6 @@
 namespace kiv::fs {
 namespace detail {
 
-[[noreturn]] void fail(int number, const std::string& path, const std::string& reason) {
-  const char* title = number == errc::FileNotFound       ? "File not found"
-                      : number == errc::PermissionDenied ? "Permission denied"
-                      : number == errc::PathNotFound     ? "Path not found"
-                      : number == errc::DiskFull         ? "Disk full"
-                                                         : "Path/File access error";
-  throw Error(number, std::string(title) + ": '" + path + "': " + reason);
-}
-
 [[noreturn]] void fail(const std::error_code& ec, PathKind kind, const std::string& path) {
   // libstdc++ reports what it got from Win32 in the system category and what it
   // got from the C runtime in the generic one.
