@@ -6,10 +6,6 @@ namespace kiv::win32 {
 
 constexpr DISPID kCloseApp = 1;
 
-Container::~Container() {
-  if (active_ != nullptr) active_->Release();
-}
-
 HRESULT Container::QueryInterface(REFIID iid, void** object) {
   if (object == nullptr) return E_POINTER;
   *object = nullptr;
@@ -72,9 +68,7 @@ HRESULT Container::OnPosRectChange(LPCRECT place) {
 }
 
 HRESULT Container::SetActiveObject(IOleInPlaceActiveObject* object, LPCOLESTR) {
-  if (object != nullptr) object->AddRef();
-  if (active_ != nullptr) active_->Release();
-  active_ = object;
+  active_ = winapi::ComPtr<IOleInPlaceActiveObject>(object);
   return S_OK;
 }
 

@@ -10,6 +10,7 @@
 #include "utf8_path.hpp"
 
 #include <platform/host/error.hpp>
+#include <platform/windows/com_ptr.hpp>
 
 #include <windows.h>
 #include <ole2.h>
@@ -46,28 +47,7 @@ constexpr int kCloseId = 101;
 enum Exit { AllSent = 0, SomeLeft = 1, Usage = 2, RunError = 3 };
 
 template <typename T>
-class Ref {
- public:
-  Ref() = default;
-  Ref(const Ref&) = delete;
-  Ref& operator=(const Ref&) = delete;
-  ~Ref() { reset(); }
-  T* operator->() const { return p_; }
-  T* get() const { return p_; }
-  T** out() {
-    reset();
-    return &p_;
-  }
-  void** outVoid() { return reinterpret_cast<void**>(out()); }
-  explicit operator bool() const { return p_ != nullptr; }
-  void reset() {
-    if (p_ != nullptr) p_->Release();
-    p_ = nullptr;
-  }
-
- private:
-  T* p_ = nullptr;
-};
+using Ref = winapi::ComPtr<T>;
 
 // A window program has no console of its own: text goes to the handles it was
 // given, or to the console of the program that started it.
