@@ -29,14 +29,7 @@ std::wstring text(std::string_view ascii) { return widen(ascii); }
 class ClassFactory final : public IClassFactory {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (IsEqualIID(iid, __uuidof(IUnknown)) || IsEqualIID(iid, __uuidof(IClassFactory))) {
-      *object = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
+    return winapi::queryInterface<IClassFactory>(this, iid, object);
   }
   // One static instance: its references count as objects so the module stays.
   ULONG STDMETHODCALLTYPE AddRef() override {

@@ -3,6 +3,7 @@
 // Internals of the in-process COM server shared by its sources.
 
 #include <platform/host/variant.hpp>
+#include <platform/windows/com_base.hpp>
 
 #include <windows.h>
 #include <oaidl.h>
@@ -23,6 +24,12 @@ void objectCreated() noexcept;
 void objectDestroyed() noexcept;
 void lockServer(bool lock) noexcept;
 bool serverIdle() noexcept;
+
+// The counting of winapi::Object for this module's objects: they keep it loaded.
+struct ModuleCounted {
+  static void objectCreated() noexcept { com::objectCreated(); }
+  static void objectDestroyed() noexcept { com::objectDestroyed(); }
+};
 
 HMODULE thisModule() noexcept;
 std::wstring thisModulePath();

@@ -1,7 +1,6 @@
 #include "wic_support.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -66,26 +65,10 @@ std::size_t orientationValueAt(const std::string& tiff, bool& big) {
 
 // An IStream over a file handle of its own, reading at its own position, so
 // WIC never goes back to the path.
-class HandleStream final : public IStream {
+class HandleStream final
+    : public winapi::Object<HandleStream, winapi::NotCounted, IStream, winapi::Alias<ISequentialStream, IStream>> {
  public:
   explicit HandleStream(HANDLE handle) : handle_(handle) {}
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (iid == __uuidof(IUnknown) || iid == __uuidof(IStream) || iid == __uuidof(ISequentialStream)) {
-      *out = static_cast<IStream*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
 
   HRESULT STDMETHODCALLTYPE Read(void* buffer, ULONG size, ULONG* read) override {
     ULONG got = 0;
@@ -151,11 +134,11 @@ class HandleStream final : public IStream {
   HRESULT STDMETHODCALLTYPE Clone(IStream**) override { return E_NOTIMPL; }
 
  private:
+  friend Object;
   ~HandleStream() { CloseHandle(handle_); }
 
   HANDLE handle_;
   std::uint64_t position_ = 0;
-  std::atomic<ULONG> references_{1};
 };
 
 UINT bitsPerPixel(IWICImagingFactory& factory, const WICPixelFormatGUID& format) {

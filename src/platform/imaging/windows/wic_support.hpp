@@ -7,6 +7,7 @@
 #include "../codec.hpp"
 
 #include <platform/host/error.hpp>
+#include <platform/windows/com_base.hpp>
 #include <platform/windows/com_ptr.hpp>
 
 #include <windows.h>
