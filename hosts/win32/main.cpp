@@ -19,6 +19,8 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include "kivPhotoUpload_idl.h"
+
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -31,8 +33,8 @@ using namespace kiv;
 using namespace kiv::win32;
 using app::SettingError;
 
-// {57C119E6-3EBF-4ACE-A8E0-0C30DC11F058}, the Upload class
-constexpr CLSID kUploadClass = {0x57C119E6, 0x3EBF, 0x4ACE, {0xA8, 0xE0, 0x0C, 0x30, 0xDC, 0x11, 0xF0, 0x58}};
+// The Upload class, as the control's IDL names it.
+constexpr CLSID kUploadClass = __uuidof(::Upload);
 // {29A2DE10-2331-45AD-A75A-1D2BDCBAE088}, its events
 constexpr IID kUploadEvents = {0x29A2DE10, 0x2331, 0x45AD, {0xA7, 0x5A, 0x1D, 0x2B, 0xDC, 0xBA, 0xE0, 0x88}};
 constexpr const wchar_t* kProgId = L"KIVPhotoUpload.Upload";

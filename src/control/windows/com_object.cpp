@@ -264,7 +264,7 @@ class EnumPoints final : public IEnumConnectionPoints {
  public:
   EnumPoints(IConnectionPoint* point, ULONG at) : point_(point), at_(at) {
     point_->AddRef();
-    objectCreated();
+    module::objectCreated();
   }
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     if (object == nullptr) return E_POINTER;
@@ -282,7 +282,7 @@ class EnumPoints final : public IEnumConnectionPoints {
     if (left == 0) {
       point_->Release();
       delete this;
-      objectDestroyed();
+      module::objectDestroyed();
     }
     return left;
   }
@@ -357,7 +357,7 @@ class Control final : public _Upload,
     upload_.InitProperties();
     dirty_ = false;
     extent_ = SIZEL{twipsToHimetric(upload_.surface().Width), twipsToHimetric(upload_.surface().Height)};
-    objectCreated();
+    module::objectCreated();
   }
   Control(const Control&) = delete;
   Control& operator=(const Control&) = delete;
@@ -401,7 +401,7 @@ class Control final : public _Upload,
     const ULONG left = --refs_;
     if (left == 0) {
       delete this;
-      objectDestroyed();
+      module::objectDestroyed();
     }
     return left;
   }

@@ -2,8 +2,10 @@
 
 // Internals of the in-process COM server shared by its sources.
 
+#include <control/module.hpp>
 #include <platform/host/variant.hpp>
 #include <platform/windows/com_base.hpp>
+#include <platform/windows/com_ptr.hpp>
 
 #include <windows.h>
 #include <oaidl.h>
@@ -11,24 +13,12 @@
 #include <string>
 #include <string_view>
 
-namespace kiv::cface {
-// No object or lock of the C face is alive.
-bool idle() noexcept;
-}  // namespace kiv::cface
-
 namespace kiv::com {
-
-// Objects of this module alive (controls, class-object references, stand-ins)
-// and IClassFactory::LockServer locks: DllCanUnloadNow answers from them.
-void objectCreated() noexcept;
-void objectDestroyed() noexcept;
-void lockServer(bool lock) noexcept;
-bool serverIdle() noexcept;
 
 // The counting of winapi::Object for this module's objects: they keep it loaded.
 struct ModuleCounted {
-  static void objectCreated() noexcept { com::objectCreated(); }
-  static void objectDestroyed() noexcept { com::objectDestroyed(); }
+  static void objectCreated() noexcept { module::objectCreated(); }
+  static void objectDestroyed() noexcept { module::objectDestroyed(); }
 };
 
 HMODULE thisModule() noexcept;
