@@ -5,6 +5,7 @@
 #include "com_server.hpp"
 #include "gdi_surface.hpp"
 
+#include <control/click_routing.hpp>
 #include <control/dispatch.hpp>
 #include <control/typelib.hpp>
 #include <control/upload.hpp>
@@ -1100,19 +1101,10 @@ class Control final : public _Upload,
     pressed_ = nullptr;
     host::Control* control = gdi::controlAt(upload_, point, clientRect());
     if (control == nullptr || control != pressed || !control->Enabled) return;
-    if (control == &upload_.imgUploadAll) {
-      runHandler([&] { upload_.imgUploadAll_Click(); });
-    } else if (control == &upload_.imgSelectedPhotos) {
-      runHandler([&] { upload_.imgSelectedPhotos_Click(); });
-    } else if (control == &upload_.imgCancel) {
-      runHandler([&] { upload_.imgCancel_Click(); });
-    } else if (control->Kind == host::ControlKind::Image && control->Name == upload_.Image2[0].Name) {
-      const std::int16_t index = control->Index;
-      runHandler([&] { upload_.Image2_Click(index); });
-    } else if (control->Kind == host::ControlKind::CheckBox) {
-      auto* box = static_cast<host::CheckBox*>(control);
-      runHandler([&] { box->Value = box->Value == 0 ? 1 : 0; });
-    }
+    const ClickAction action = clickActionFor(*control);
+    if (action == ClickAction::None) return;
+    const std::int16_t index = control->Index;
+    runHandler([&] { performClick(upload_, action, index); });
   }
 
   // Moves the gallery by delta in the direction the bar runs, within its range.
