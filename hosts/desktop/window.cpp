@@ -2,6 +2,7 @@
 
 #include "control_thread.hpp"
 
+#include <control/click_routing.hpp>
 #include <control/upload.hpp>
 #include <platform/internet/internet.hpp>
 
@@ -409,8 +410,7 @@ void Window::startUpload(bool onlyTicked) {
       std::lock_guard lock(askedMutex_);
       asked_.insert(asked_.end(), asked.begin(), asked.end());
     }
-    if (onlyTicked) upload.imgSelectedPhotos_Click();
-    else upload.imgUploadAll_Click();
+    performClick(upload, onlyTicked ? ClickAction::UploadSelected : ClickAction::UploadAll, -1);
   });
   lookBusy();
 }
@@ -485,29 +485,32 @@ void Window::updateTabOrder() {
 
 void Window::clicked(const std::string& name, int index) {
   if (!settingError_.empty()) return;
-  if (name == "imgCancel") {
+  const ClickAction action = clickActionFor(name);
+  if (action == ClickAction::Cancel) {
     if (uploading_) requestStop();
-    else post([](Upload& upload) { upload.imgCancel_Click(); });
+    else post([](Upload& upload) { performClick(upload, ClickAction::Cancel, -1); });
     return;
   }
   // A click that arrives while an event runs is dropped, never queued.
   if (busy()) return;
-  if (name == "Image2") {
-    post([index](Upload& upload) { upload.Image2_Click(static_cast<std::int16_t>(index)); });
-  } else if (name == "imgUploadAll") {
-    startUpload(false);
-  } else if (name == "imgSelectedPhotos") {
-    if (!anyTicked()) {
-      setStatus(kTickFirst);
-      return;
-    }
-    startUpload(true);
+  switch (action) {
+    case ClickAction::ShowPhoto:
+      post([index](Upload& upload) { performClick(upload, ClickAction::ShowPhoto, static_cast<std::int16_t>(index)); });
+      break;
+    case ClickAction::UploadAll: startUpload(false); break;
+    case ClickAction::UploadSelected:
+      if (!anyTicked()) {
+        setStatus(kTickFirst);
+        return;
+      }
+      startUpload(true);
+      break;
+    default: break;
   }
 }
 
-bool Window::clickable(const std::string& name) const {
-  return name == "Image2" || name == "imgCancel" || name == "imgUploadAll" || name == "imgSelectedPhotos";
-}
+// Check boxes are Qt's own and report through ticked.
+bool Window::clickable(const std::string& name) const { return clickActionFor(name) != ClickAction::None; }
 
 void Window::ticked(const std::string& name, int index, int value) {
   if (name != "chkSelect" || uploading_) return;

@@ -2,29 +2,17 @@
 
 #include <olectl.h>
 
+#include <platform/windows/com_base.hpp>
+
 namespace kiv::win32 {
 
 constexpr DISPID kCloseApp = 1;
 
-Container::~Container() {
-  if (active_ != nullptr) active_->Release();
-}
-
 HRESULT Container::QueryInterface(REFIID iid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  *object = nullptr;
-  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOleClientSite))
-    *object = static_cast<IOleClientSite*>(this);
-  else if (IsEqualIID(iid, IID_IOleWindow) || IsEqualIID(iid, IID_IOleInPlaceSite))
-    *object = static_cast<IOleInPlaceSite*>(this);
-  else if (IsEqualIID(iid, IID_IOleInPlaceUIWindow) || IsEqualIID(iid, IID_IOleInPlaceFrame))
-    *object = static_cast<IOleInPlaceFrame*>(this);
-  else if (IsEqualIID(iid, IID_IDispatch))
-    *object = static_cast<IDispatch*>(this);
-  else
-    return E_NOINTERFACE;
-  AddRef();
-  return S_OK;
+  using winapi::Alias;
+  return winapi::queryInterface<IOleClientSite, Alias<IOleWindow, IOleInPlaceSite>, IOleInPlaceSite,
+                                Alias<IOleInPlaceUIWindow, IOleInPlaceFrame>, IOleInPlaceFrame, IDispatch>(
+      this, iid, object);
 }
 
 HRESULT Container::GetMoniker(DWORD, DWORD, IMoniker** moniker) {
@@ -72,9 +60,7 @@ HRESULT Container::OnPosRectChange(LPCRECT place) {
 }
 
 HRESULT Container::SetActiveObject(IOleInPlaceActiveObject* object, LPCOLESTR) {
-  if (object != nullptr) object->AddRef();
-  if (active_ != nullptr) active_->Release();
-  active_ = object;
+  active_ = winapi::ComPtr<IOleInPlaceActiveObject>(object);
   return S_OK;
 }
 
@@ -119,13 +105,8 @@ HRESULT Container::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARI
 }
 
 HRESULT EventSink::QueryInterface(REFIID iid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  *object = nullptr;
-  if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch) && !IsEqualIID(iid, events_))
-    return E_NOINTERFACE;
-  *object = static_cast<IDispatch*>(this);
-  AddRef();
-  return S_OK;
+  // The event interface is known only when the sink is made.
+  return winapi::queryInterface<IDispatch>(this, IsEqualIID(iid, events_) ? IID_IDispatch : iid, object);
 }
 
 HRESULT EventSink::GetTypeInfoCount(UINT* count) {

@@ -9,6 +9,8 @@
 #include <ole2.h>
 #include <oleidl.h>
 
+#include <platform/windows/com_ptr.hpp>
+
 #include <functional>
 #include <string>
 
@@ -22,12 +24,11 @@ class Container final : public IOleClientSite,
   Container() = default;
   Container(const Container&) = delete;
   Container& operator=(const Container&) = delete;
-  ~Container();
 
   void attach(HWND window) { window_ = window; }
   void setPlace(const RECT& place) { place_ = place; }
   const RECT& place() const { return place_; }
-  IOleInPlaceActiveObject* activeObject() const { return active_; }
+  IOleInPlaceActiveObject* activeObject() const { return active_.get(); }
   // The control's status texts go where the host's own go.
   std::function<void(const std::wstring&)> statusText;
 
@@ -85,7 +86,7 @@ class Container final : public IOleClientSite,
  private:
   HWND window_ = nullptr;
   RECT place_{};
-  IOleInPlaceActiveObject* active_ = nullptr;
+  winapi::ComPtr<IOleInPlaceActiveObject> active_;
   ULONG refs_ = 1;
 };
 

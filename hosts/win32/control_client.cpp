@@ -2,16 +2,10 @@
 
 #include "property_bag.hpp"
 
-#include <memory>
+#include <platform/windows/com_ptr.hpp>
 
 namespace kiv::win32 {
 namespace {
-
-struct Release {
-  void operator()(IUnknown* object) const { object->Release(); }
-};
-template <class T>
-using Owned = std::unique_ptr<T, Release>;
 
 std::string exceptionText(const EXCEPINFO& exception, HRESULT hr) {
   EXCEPINFO filled = exception;
@@ -38,9 +32,8 @@ std::string hresultText(HRESULT hr) {
 }
 
 std::string errorText(HRESULT hr) {
-  IErrorInfo* raw = nullptr;
-  if (GetErrorInfo(0, &raw) == S_OK && raw != nullptr) {
-    const Owned<IErrorInfo> info(raw);
+  winapi::ComPtr<IErrorInfo> info;
+  if (GetErrorInfo(0, info.out()) == S_OK && info) {
     BSTR description = nullptr;
     if (SUCCEEDED(info->GetDescription(&description)) && description != nullptr) {
       std::string text = narrow(std::wstring_view(description, SysStringLen(description)));
@@ -145,14 +138,14 @@ DISPID Properties::idOf(const std::string& name) {
 }
 
 void ControlSettings::load(app::FilePropertyBag& bag) {
-  const Owned<IPersistPropertyBag> persist(persistence("loaded from"));
+  const winapi::ComPtr<IPersistPropertyBag> persist = persistence("loaded from");
   FileBag site(bag);
   const HRESULT hr = persist->Load(&site, nullptr);
   if (FAILED(hr)) throw app::PropertyLoadError(site.lastRead(), errorText(hr));
 }
 
 void ControlSettings::startFromDefaults() {
-  const Owned<IPersistPropertyBag> persist(persistence("loaded from"));
+  const winapi::ComPtr<IPersistPropertyBag> persist = persistence("loaded from");
   const HRESULT hr = persist->InitNew();
   if (FAILED(hr)) throw ComError("the control could not start from its defaults: " + errorText(hr));
 }
@@ -164,15 +157,15 @@ void ControlSettings::set(std::string_view property, const std::string& utf8) {
 long ControlSettings::number(std::string_view property) { return properties_.number(std::string(property)); }
 
 void ControlSettings::save(app::FilePropertyBag& bag) {
-  const Owned<IPersistPropertyBag> persist(persistence("saved to"));
+  const winapi::ComPtr<IPersistPropertyBag> persist = persistence("saved to");
   FileBag site(bag);
   const HRESULT hr = persist->Save(&site, TRUE, TRUE);
   if (FAILED(hr)) throw app::SettingError(errorText(hr));
 }
 
-IPersistPropertyBag* ControlSettings::persistence(const char* purpose) {
-  IPersistPropertyBag* persist = nullptr;
-  const HRESULT hr = control_->QueryInterface(IID_IPersistPropertyBag, reinterpret_cast<void**>(&persist));
+winapi::ComPtr<IPersistPropertyBag> ControlSettings::persistence(const char* purpose) {
+  winapi::ComPtr<IPersistPropertyBag> persist;
+  const HRESULT hr = control_->QueryInterface(IID_IPersistPropertyBag, persist.outVoid());
   if (FAILED(hr)) throw ComError(std::string("the control cannot be ") + purpose + " a property bag: " + hresultText(hr));
   return persist;
 }

@@ -6,6 +6,8 @@
 
 #include "settings.hpp"
 
+#include <platform/windows/com_ptr.hpp>
+
 #include <windows.h>
 #include <ocidl.h>
 
@@ -57,7 +59,7 @@ class ControlSettings final : public app::SettingsTarget {
   void save(app::FilePropertyBag& bag) override;
 
  private:
-  IPersistPropertyBag* persistence(const char* purpose);
+  winapi::ComPtr<IPersistPropertyBag> persistence(const char* purpose);
 
   IUnknown* control_;
   Properties properties_;

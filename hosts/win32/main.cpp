@@ -11,6 +11,7 @@
 #include "utf8_path.hpp"
 
 #include <platform/host/error.hpp>
+#include <platform/windows/com_ptr.hpp>
 
 #include <windows.h>
 #include <ole2.h>
@@ -18,6 +19,8 @@
 #include <shellapi.h>
 #include <shlobj.h>
 #include <shobjidl.h>
+
+#include "kivPhotoUpload_idl.h"
 
 #include <filesystem>
 #include <optional>
@@ -30,8 +33,8 @@ using namespace kiv;
 using namespace kiv::win32;
 using app::SettingError;
 
-// {57C119E6-3EBF-4ACE-A8E0-0C30DC11F058}, the Upload class
-constexpr CLSID kUploadClass = {0x57C119E6, 0x3EBF, 0x4ACE, {0xA8, 0xE0, 0x0C, 0x30, 0xDC, 0x11, 0xF0, 0x58}};
+// The Upload class, as the control's IDL names it.
+constexpr CLSID kUploadClass = __uuidof(::Upload);
 // {29A2DE10-2331-45AD-A75A-1D2BDCBAE088}, its events
 constexpr IID kUploadEvents = {0x29A2DE10, 0x2331, 0x45AD, {0xA7, 0x5A, 0x1D, 0x2B, 0xDC, 0xBA, 0xE0, 0x88}};
 constexpr const wchar_t* kProgId = L"KIVPhotoUpload.Upload";
@@ -44,30 +47,6 @@ constexpr int kStatusHeight = 24;
 constexpr int kCloseId = 101;
 
 enum Exit { AllSent = 0, SomeLeft = 1, Usage = 2, RunError = 3 };
-
-template <typename T>
-class Ref {
- public:
-  Ref() = default;
-  Ref(const Ref&) = delete;
-  Ref& operator=(const Ref&) = delete;
-  ~Ref() { reset(); }
-  T* operator->() const { return p_; }
-  T* get() const { return p_; }
-  T** out() {
-    reset();
-    return &p_;
-  }
-  void** outVoid() { return reinterpret_cast<void**>(out()); }
-  explicit operator bool() const { return p_ != nullptr; }
-  void reset() {
-    if (p_ != nullptr) p_->Release();
-    p_ = nullptr;
-  }
-
- private:
-  T* p_ = nullptr;
-};
 
 // A window program has no console of its own: text goes to the handles it was
 // given, or to the console of the program that started it.
@@ -116,14 +95,14 @@ HRESULT createControl(IUnknown** control) {
   using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
   auto entry = reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(library, "DllGetClassObject")));
   if (entry == nullptr) return HRESULT_FROM_WIN32(GetLastError());
-  Ref<IClassFactory> factory;
+  winapi::ComPtr<IClassFactory> factory;
   hr = entry(kUploadClass, IID_IClassFactory, factory.outVoid());
   if (FAILED(hr)) return hr;
   return factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(control));
 }
 
 std::optional<std::wstring> chooseFolder(HWND owner, const std::wstring& start) {
-  Ref<IFileOpenDialog> dialog;
+  winapi::ComPtr<IFileOpenDialog> dialog;
   if (SUCCEEDED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_IFileOpenDialog,
                                  dialog.outVoid()))) {
     FILEOPENDIALOGOPTIONS flags = 0;
@@ -131,12 +110,12 @@ std::optional<std::wstring> chooseFolder(HWND owner, const std::wstring& start) 
     dialog->SetOptions(flags | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM | FOS_PATHMUSTEXIST);
     dialog->SetTitle(L"Choose the photo folder");
     if (!start.empty()) {
-      Ref<IShellItem> folder;
+      winapi::ComPtr<IShellItem> folder;
       if (SUCCEEDED(SHCreateItemFromParsingName(start.c_str(), nullptr, IID_IShellItem, folder.outVoid())))
         dialog->SetFolder(folder.get());
     }
     if (FAILED(dialog->Show(owner))) return std::nullopt;
-    Ref<IShellItem> chosen;
+    winapi::ComPtr<IShellItem> chosen;
     if (FAILED(dialog->GetResult(chosen.out()))) return std::nullopt;
     wchar_t* path = nullptr;
     if (FAILED(chosen->GetDisplayName(SIGDN_FILESYSPATH, &path))) return std::nullopt;
@@ -182,12 +161,12 @@ class Program {
   HWND close_ = nullptr;
   Container site_;
   std::optional<EventSink> sink_;
-  Ref<IUnknown> control_;
-  Ref<IDispatch> dispatch_;
-  Ref<IOleObject> object_;
-  Ref<IOleInPlaceObject> inPlace_;
+  winapi::ComPtr<IUnknown> control_;
+  winapi::ComPtr<IDispatch> dispatch_;
+  winapi::ComPtr<IOleObject> object_;
+  winapi::ComPtr<IOleInPlaceObject> inPlace_;
   DWORD cookie_ = 0;
-  Ref<IConnectionPoint> point_;
+  winapi::ComPtr<IConnectionPoint> point_;
   std::optional<Exit> failed_;
   int exit_ = AllSent;
   SIZE surface_{kDefaultWidth, kDefaultHeight};
@@ -333,7 +312,7 @@ void Program::activate() {
   }
   layout();
 
-  Ref<IConnectionPointContainer> points;
+  winapi::ComPtr<IConnectionPointContainer> points;
   if (SUCCEEDED(control_->QueryInterface(IID_IConnectionPointContainer, points.outVoid())) &&
       SUCCEEDED(points->FindConnectionPoint(kUploadEvents, point_.out()))) {
     sink_.emplace(kUploadEvents, window_);

@@ -1,6 +1,7 @@
 #include "property_bag.hpp"
 
 #include <platform/host/error.hpp>
+#include <platform/windows/com_base.hpp>
 
 namespace kiv::win32 {
 
@@ -52,12 +53,7 @@ HRESULT fromVariant(const VARIANT& in, Variant& out) {
 }  // namespace
 
 HRESULT FileBag::QueryInterface(REFIID iid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  *object = nullptr;
-  if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IPropertyBag)) return E_NOINTERFACE;
-  *object = static_cast<IPropertyBag*>(this);
-  AddRef();
-  return S_OK;
+  return winapi::queryInterface<IPropertyBag>(this, iid, object);
 }
 
 HRESULT FileBag::Read(LPCOLESTR name, VARIANT* value, IErrorLog*) {

@@ -3,6 +3,7 @@
 // catches everything; a C caller only ever sees a status.
 #include <control/dispatch.hpp>
 #include <control/kivphotoupload.h>
+#include <control/module.hpp>
 #include <control/typelib.hpp>
 #include <control/upload.hpp>
 #include <platform/filesystem/registry.hpp>
@@ -31,10 +32,6 @@ namespace kiv::cface {
 namespace {
 
 using host::Variant;
-
-// Objects handed out (controls and class-object references) and server locks.
-std::atomic<long> gLiveObjects{0};
-std::atomic<long> gServerLocks{0};
 
 using text::equalsIgnoringCase;
 
@@ -227,7 +224,7 @@ std::uint32_t uploadRelease(kiv_upload* p) {
       delete self(p);
     } catch (...) {
     }
-    --gLiveObjects;
+    module::objectDestroyed();
   }
   return left;
 }
@@ -375,29 +372,25 @@ UploadObject::UploadObject(const kiv_site* s) : kiv_upload{&kUploadVtbl}, site(s
 
 // ---- the class object --------------------------------------------------------
 
-std::uint32_t factoryAddRef(kiv_class_factory*) { return static_cast<std::uint32_t>(++gLiveObjects); }
-std::uint32_t factoryRelease(kiv_class_factory*) { return static_cast<std::uint32_t>(--gLiveObjects); }
+std::uint32_t factoryAddRef(kiv_class_factory*) { return static_cast<std::uint32_t>(module::objectCreated()); }
+std::uint32_t factoryRelease(kiv_class_factory*) { return static_cast<std::uint32_t>(module::objectDestroyed()); }
 
 kiv_status factoryCreateInstance(kiv_class_factory*, const kiv_site* site, kiv_upload** control) {
   if (control == nullptr) return KIV_E_POINTER;
   *control = nullptr;
   return guarded(nullptr, [&] {
     auto* obj = new UploadObject(site);
-    ++gLiveObjects;
+    module::objectCreated();
     *control = obj;
     return KIV_S_OK;
   });
 }
 
 kiv_status factoryLockServer(kiv_class_factory*, int lock) {
-  if (lock) ++gServerLocks;
-  else if (gServerLocks > 0) --gServerLocks;
+  module::lockServer(lock != 0);
   return KIV_S_OK;
 }
 
-constexpr kiv_class_factory_vtbl kFactoryVtbl{factoryAddRef, factoryRelease, factoryCreateInstance,
-                                              factoryLockServer};
-kiv_class_factory gFactory{&kFactoryVtbl};
 
 // ---- the registry ------------------------------------------------------------
 
@@ -426,7 +419,8 @@ kiv_status registration(bool enter) noexcept {
 
 }  // namespace
 
-bool idle() noexcept { return gLiveObjects == 0 && gServerLocks == 0; }
+constinit const kiv_class_factory_vtbl kClassFactoryVtbl{factoryAddRef, factoryRelease, factoryCreateInstance,
+                                                         factoryLockServer};
 
 }  // namespace kiv::cface
 
@@ -443,13 +437,14 @@ KIV_C_EXPORT kiv_status KIV_ENTRY(DllGetClassObject)(const char* clsid, const ch
   if (clsid == nullptr || iid == nullptr) return KIV_E_INVALIDARG;
   if (!equalsIgnoringCase(clsid, KIV_CLSID_UPLOAD)) return KIV_CLASS_E_CLASSNOTAVAILABLE;
   if (!equalsIgnoringCase(iid, KIV_IID_CLASSFACTORY)) return KIV_E_NOINTERFACE;
-  kiv::cface::factoryAddRef(&kiv::cface::gFactory);
-  *object = &kiv::cface::gFactory;
+  kiv_class_factory* classObject = kiv::module::uploadClassObject();
+  classObject->vtbl->AddRef(classObject);
+  *object = classObject;
   return KIV_S_OK;
 }
 
 KIV_C_EXPORT kiv_status KIV_ENTRY(DllCanUnloadNow)(void) {
-  return kiv::cface::idle() ? KIV_S_OK : KIV_S_FALSE;
+  return kiv::module::idle() ? KIV_S_OK : KIV_S_FALSE;
 }
 
 }  // extern "C"

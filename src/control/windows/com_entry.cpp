@@ -2,12 +2,15 @@
 // process may, else for the user), the class object, and unloading.
 #include "com_server.hpp"
 
+#include <control/module.hpp>
 #include <control/typelib.hpp>
 #include <platform/export.hpp>
+#include <platform/windows/com_base.hpp>
 
 #include <olectl.h>
 
-#include <atomic>
+#include "kivPhotoUpload_idl.h"
+
 #include <mutex>
 #include <new>
 #include <vector>
@@ -17,8 +20,30 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;
 namespace kiv::com {
 namespace {
 
-std::atomic<long> gObjects{0};
-std::atomic<long> gLocks{0};
+constexpr unsigned long long hexValue(std::string_view text, std::size_t at, std::size_t digits) {
+  unsigned long long value = 0;
+  for (std::size_t i = at; i < at + digits; ++i) {
+    const char c = text[i];
+    const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c - 'A' + 10;
+    value = value * 16 + static_cast<unsigned>(digit);
+  }
+  return value;
+}
+
+// text is a GUID in registry form, {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}.
+constexpr bool sameGuid(std::string_view text, const GUID& guid) {
+  if (text.size() != 38 || hexValue(text, 1, 8) != guid.Data1 || hexValue(text, 10, 4) != guid.Data2 ||
+      hexValue(text, 15, 4) != guid.Data3)
+    return false;
+  for (std::size_t i = 0; i < 8; ++i)
+    if (hexValue(text, i < 2 ? 20 + 2 * i : 21 + 2 * i, 2) != guid.Data4[i]) return false;
+  return true;
+}
+
+// Linux and C callers know the identities as text; the IDL is the source.
+static_assert(sameGuid(typelib::kClassId, __uuidof(::Upload)));
+static_assert(sameGuid(typelib::kInterfaceId, __uuidof(_Upload)));
+static_assert(sameGuid(typelib::kEventInterfaceId, __uuidof(__Upload)));
 
 // The universal marshaler, which marshals oleautomation interfaces from the
 // type library.
@@ -26,25 +51,21 @@ constexpr std::wstring_view kTypeLibMarshaler = L"{00020424-0000-0000-C000-00000
 
 std::wstring text(std::string_view ascii) { return widen(ascii); }
 
+// The one class object of Upload. Its C face is what kiv_DllGetClassObject
+// hands out, so C callers and the component system share it, its count and
+// its locks. One static instance: its references, through either face, count
+// as objects so the module stays.
 class ClassFactory final : public IClassFactory {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (IsEqualIID(iid, __uuidof(IUnknown)) || IsEqualIID(iid, __uuidof(IClassFactory))) {
-      *object = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
+    return winapi::queryInterface<IClassFactory>(this, iid, object);
   }
-  // One static instance: its references count as objects so the module stays.
   ULONG STDMETHODCALLTYPE AddRef() override {
-    objectCreated();
+    module::objectCreated();
     return 2;
   }
   ULONG STDMETHODCALLTYPE Release() override {
-    objectDestroyed();
+    module::objectDestroyed();
     return 1;
   }
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
@@ -54,9 +75,14 @@ class ClassFactory final : public IClassFactory {
     return createControl(iid, object);
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-    com::lockServer(lock != FALSE);
+    module::lockServer(lock != FALSE);
     return S_OK;
   }
+
+  kiv_class_factory* cFace() noexcept { return &cFace_; }
+
+ private:
+  kiv_class_factory cFace_{&cface::kClassFactoryVtbl};
 };
 
 ClassFactory gFactory;
@@ -210,9 +236,8 @@ HRESULT unregisterFrom(HKEY classes) {
 }
 
 HRESULT registerIn(HKEY classes) {
-  ITypeLib* library = nullptr;
-  if (FAILED(typeLibrary(&library))) return SELFREG_E_TYPELIB;
-  library->Release();
+  winapi::ComPtr<ITypeLib> library;
+  if (FAILED(typeLibrary(library.out()))) return SELFREG_E_TYPELIB;
   const std::wstring module = thisModulePath();
   if (module.empty()) return SELFREG_E_CLASS;
   for (const Key& key : registration(module)) {
@@ -236,14 +261,6 @@ HRESULT guarded(Step step) noexcept {
 }
 
 }  // namespace
-
-void objectCreated() noexcept { ++gObjects; }
-void objectDestroyed() noexcept { --gObjects; }
-void lockServer(bool lock) noexcept {
-  if (lock) ++gLocks;
-  else if (gLocks > 0) --gLocks;
-}
-bool serverIdle() noexcept { return gObjects == 0 && gLocks == 0; }
 
 HMODULE thisModule() noexcept { return reinterpret_cast<HMODULE>(&__ImageBase); }
 
@@ -280,6 +297,10 @@ HRESULT typeLibrary(ITypeLib** library) noexcept {
 }
 
 }  // namespace kiv::com
+
+namespace kiv::module {
+kiv_class_factory* uploadClassObject() noexcept { return com::gFactory.cFace(); }
+}  // namespace kiv::module
 
 // Exported by name for regsvr32 and the component system.
 extern "C" {
@@ -319,14 +340,12 @@ KIV_EXPORT HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, 
   using namespace kiv::com;
   if (object == nullptr) return E_POINTER;
   *object = nullptr;
-  CLSID ours;
-  if (FAILED(CLSIDFromString(widen(kiv::typelib::kClassId).c_str(), &ours))) return E_UNEXPECTED;
-  if (!IsEqualCLSID(clsid, ours)) return CLASS_E_CLASSNOTAVAILABLE;
+  if (!IsEqualCLSID(clsid, __uuidof(::Upload))) return CLASS_E_CLASSNOTAVAILABLE;
   return gFactory.QueryInterface(iid, object);
 }
 
 KIV_EXPORT HRESULT STDAPICALLTYPE DllCanUnloadNow() {
-  return kiv::com::serverIdle() && kiv::cface::idle() ? S_OK : S_FALSE;
+  return kiv::module::idle() ? S_OK : S_FALSE;
 }
 
 }  // extern "C"

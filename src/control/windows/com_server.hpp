@@ -2,7 +2,10 @@
 
 // Internals of the in-process COM server shared by its sources.
 
+#include <control/module.hpp>
 #include <platform/host/variant.hpp>
+#include <platform/windows/com_base.hpp>
+#include <platform/windows/com_ptr.hpp>
 #include <platform/windows/utf16.hpp>
 
 #include <windows.h>
@@ -11,19 +14,13 @@
 #include <string>
 #include <string_view>
 
-namespace kiv::cface {
-// No object or lock of the C face is alive.
-bool idle() noexcept;
-}  // namespace kiv::cface
-
 namespace kiv::com {
 
-// Objects of this module alive (controls, class-object references, stand-ins)
-// and IClassFactory::LockServer locks: DllCanUnloadNow answers from them.
-void objectCreated() noexcept;
-void objectDestroyed() noexcept;
-void lockServer(bool lock) noexcept;
-bool serverIdle() noexcept;
+// The counting of winapi::Object for this module's objects: they keep it loaded.
+struct ModuleCounted {
+  static void objectCreated() noexcept { module::objectCreated(); }
+  static void objectDestroyed() noexcept { module::objectDestroyed(); }
+};
 
 HMODULE thisModule() noexcept;
 std::wstring thisModulePath();

@@ -2,7 +2,6 @@
 // Variant against VARIANT.
 #include "com_server.hpp"
 
-#include <atomic>
 #include <new>
 #include <vector>
 
@@ -13,31 +12,10 @@ using host::Variant;
 
 // What an object member hands out: the control keeps its objects to itself,
 // so a caller gets something it can test against Nothing and ask for its kind.
-class StandIn final : public IDispatch {
+class StandIn final : public winapi::Object<StandIn, ModuleCounted, IDispatch> {
  public:
-  explicit StandIn(std::string name) : name_(std::move(name)) { objectCreated(); }
-  StandIn(const StandIn&) = delete;
-  StandIn& operator=(const StandIn&) = delete;
+  explicit StandIn(std::string name) : name_(std::move(name)) {}
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (IsEqualIID(iid, __uuidof(IUnknown)) || IsEqualIID(iid, __uuidof(IDispatch))) {
-      *object = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) {
-      delete this;
-      objectDestroyed();
-    }
-    return left;
-  }
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
     if (count == nullptr) return E_POINTER;
     *count = 0;
@@ -65,8 +43,8 @@ class StandIn final : public IDispatch {
   }
 
  private:
+  friend Object;
   ~StandIn() = default;
-  std::atomic<ULONG> refs_{1};
   std::string name_;
 };
 

@@ -5,6 +5,7 @@
 #include <control/windows/gdi_surface.hpp>
 #include <control/kivphotoupload.h>
 #include <control/typelib.hpp>
+#include <platform/windows/com_ptr.hpp>
 
 #include "support/dealer_servers.hpp"
 #include "support/photos.hpp"
@@ -43,25 +44,7 @@ using test::savePng;
 
 std::wstring wide(std::string_view text) { return std::filesystem::path(std::string(text)).wstring(); }
 
-template <typename T>
-struct Ptr {
-  T* p = nullptr;
-  Ptr() = default;
-  Ptr(const Ptr&) = delete;
-  Ptr& operator=(const Ptr&) = delete;
-  ~Ptr() { reset(); }
-  void reset() {
-    if (p != nullptr) p->Release();
-    p = nullptr;
-  }
-  T** out() {
-    reset();
-    return &p;
-  }
-  void** outVoid() { return reinterpret_cast<void**>(out()); }
-  T* operator->() const { return p; }
-  explicit operator bool() const { return p != nullptr; }
-};
+using kiv::winapi::ComPtr;
 
 
 // The container: a client site with in-place support, its own window as
@@ -74,7 +57,7 @@ class Container final : public IOleClientSite, public IOleInPlaceSite, public IO
   int inPlaceActivations = 0;
   int uiActivations = 0;
   int inPlaceDeactivations = 0;
-  Ptr<IOleInPlaceActiveObject> active;
+  ComPtr<IOleInPlaceActiveObject> active;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     if (IsEqualIID(iid, __uuidof(IUnknown)) || IsEqualIID(iid, __uuidof(IOleClientSite)))
@@ -152,11 +135,7 @@ class Container final : public IOleClientSite, public IOleInPlaceSite, public IO
   HRESULT STDMETHODCALLTYPE RequestBorderSpace(LPCBORDERWIDTHS) override { return INPLACE_E_NOTOOLSPACE; }
   HRESULT STDMETHODCALLTYPE SetBorderSpace(LPCBORDERWIDTHS) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE SetActiveObject(IOleInPlaceActiveObject* object, LPCOLESTR) override {
-    active.reset();
-    if (object != nullptr) {
-      object->AddRef();
-      active.p = object;
-    }
+    active = ComPtr<IOleInPlaceActiveObject>(object);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) override { return S_OK; }
@@ -259,9 +238,9 @@ struct ComInPlace : ::testing::Test {
   HMODULE module = nullptr;
   Sink sink;
   std::unique_ptr<Container> container;
-  Ptr<IOleObject> object;
-  Ptr<IViewObject2> view;
-  Ptr<IConnectionPoint> point;
+  ComPtr<IOleObject> object;
+  ComPtr<IViewObject2> view;
+  ComPtr<IConnectionPoint> point;
   DWORD cookie = 0;
 
   void SetUp() override { ASSERT_EQ(OleInitialize(nullptr), S_OK); }
@@ -305,7 +284,7 @@ struct ComInPlace : ::testing::Test {
     ASSERT_NE(getClassObject, nullptr);
     GUID clsid{};
     ASSERT_EQ(CLSIDFromString(wide(typelib::kClassId).c_str(), &clsid), S_OK);
-    Ptr<IClassFactory> factory;
+    ComPtr<IClassFactory> factory;
     ASSERT_EQ(getClassObject(clsid, __uuidof(IClassFactory), factory.outVoid()), S_OK);
     ASSERT_EQ(factory->CreateInstance(nullptr, __uuidof(IOleObject), object.outVoid()), S_OK);
 
@@ -315,23 +294,23 @@ struct ComInPlace : ::testing::Test {
                                        OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_SETCLIENTSITEFIRST));
     ASSERT_EQ(object->SetClientSite(container.get()), S_OK);
 
-    Ptr<IPersistPropertyBag> persist;
+    ComPtr<IPersistPropertyBag> persist;
     ASSERT_EQ(object->QueryInterface(__uuidof(IPersistPropertyBag), persist.outVoid()), S_OK);
     ASSERT_EQ(persist->InitNew(), S_OK);
-    Ptr<IConnectionPointContainer> points;
+    ComPtr<IConnectionPointContainer> points;
     ASSERT_EQ(object->QueryInterface(__uuidof(IConnectionPointContainer), points.outVoid()), S_OK);
     ASSERT_EQ(points->FindConnectionPoint(__uuidof(__Upload), point.out()), S_OK);
     ASSERT_EQ(point->Advise(&sink, &cookie), S_OK);
 
-    Ptr<IDispatch> dispatch;
+    ComPtr<IDispatch> dispatch;
     ASSERT_EQ(object->QueryInterface(__uuidof(IDispatch), dispatch.outVoid()), S_OK);
-    EXPECT_EQ(put(dispatch.p, L"FullPath", photos.path().wstring()), S_OK);
-    EXPECT_EQ(put(dispatch.p, L"KIVWEB", wide(servers.webBase())), S_OK);
-    EXPECT_EQ(put(dispatch.p, L"KIVFTP", wide(servers.ftpHost())), S_OK);
-    EXPECT_EQ(put(dispatch.p, L"KIVUser", wide(servers.user())), S_OK);
-    EXPECT_EQ(put(dispatch.p, L"KIVPassword", wide(servers.password())), S_OK);
-    EXPECT_EQ(put(dispatch.p, L"VehicleID", L"5"), S_OK);
-    EXPECT_EQ(put(dispatch.p, L"CompanyID", L"9"), S_OK);
+    EXPECT_EQ(put(dispatch.get(), L"FullPath", photos.path().wstring()), S_OK);
+    EXPECT_EQ(put(dispatch.get(), L"KIVWEB", wide(servers.webBase())), S_OK);
+    EXPECT_EQ(put(dispatch.get(), L"KIVFTP", wide(servers.ftpHost())), S_OK);
+    EXPECT_EQ(put(dispatch.get(), L"KIVUser", wide(servers.user())), S_OK);
+    EXPECT_EQ(put(dispatch.get(), L"KIVPassword", wide(servers.password())), S_OK);
+    EXPECT_EQ(put(dispatch.get(), L"VehicleID", L"5"), S_OK);
+    EXPECT_EQ(put(dispatch.get(), L"CompanyID", L"9"), S_OK);
 
     SIZEL extent{};
     EXPECT_EQ(object->GetExtent(DVASPECT_CONTENT, &extent), S_OK);
@@ -341,7 +320,7 @@ struct ComInPlace : ::testing::Test {
     // Activation shows the control: the folder is read and the gallery filled.
     ASSERT_EQ(object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, container.get(), 0, frameWindow, &position), S_OK);
     EXPECT_EQ(container->inPlaceActivations, 1);
-    Ptr<IOleInPlaceObject> inPlace;
+    ComPtr<IOleInPlaceObject> inPlace;
     ASSERT_EQ(object->QueryInterface(__uuidof(IOleInPlaceObject), inPlace.outVoid()), S_OK);
     ASSERT_EQ(inPlace->GetWindow(&window), S_OK);
     ASSERT_TRUE(IsWindow(window));
@@ -353,7 +332,7 @@ struct ComInPlace : ::testing::Test {
     UpdateWindow(frameWindow);
     pumpMessages();
     ASSERT_EQ(object->QueryInterface(__uuidof(IViewObject2), view.outVoid()), S_OK);
-    EXPECT_TRUE(sameView(view.p, model, width, height)) << "the control shows what the model does";
+    EXPECT_TRUE(sameView(view.get(), model, width, height)) << "the control shows what the model does";
   }
 
   int stores() const {
@@ -394,7 +373,7 @@ struct ComInPlace : ::testing::Test {
 TEST_F(ComInPlace, AHostedControlAnswersClicksOnItsWindow) {
   host(5);
   Canvas canvas(width, height);
-  drawView(view.p, canvas);
+  drawView(view.get(), canvas);
   const RECT zoom = gdi::controlRect(model, model.imgZoom, client);
   const POINT zoomProbe{zoom.left + (zoom.right - zoom.left) / 5, zoom.top + (zoom.bottom - zoom.top) / 5};
   const COLORREF firstPhoto = canvas.at(zoomProbe.x, zoomProbe.y);
@@ -406,7 +385,7 @@ TEST_F(ComInPlace, AHostedControlAnswersClicksOnItsWindow) {
   click(window, centreOf(secondThumbnail));
   EXPECT_EQ(container->uiActivations, 1) << "a click makes the control UI-active";
   EXPECT_TRUE(container->active) << "the active object is known to the frame";
-  drawView(view.p, canvas);
+  drawView(view.get(), canvas);
   const COLORREF secondPhoto = canvas.at(zoomProbe.x, zoomProbe.y);
   EXPECT_NE(secondPhoto, firstPhoto) << "the enlarged view shows the second photo";
   const POINT thumbnailProbe{secondThumbnail.left + (secondThumbnail.right - secondThumbnail.left) / 5,
@@ -417,7 +396,7 @@ TEST_F(ComInPlace, AHostedControlAnswersClicksOnItsWindow) {
             60)
       << "the enlarged view and thumbnail 2 show the same corner of the same picture";
   model.Image2_Click(1);
-  EXPECT_TRUE(sameView(view.p, model, width, height));
+  EXPECT_TRUE(sameView(view.get(), model, width, height));
 
   // The check boxes of photos 2 and 4.
   const RECT box2 = gdi::controlRect(model, model.chkSelect[1], client);
@@ -426,7 +405,7 @@ TEST_F(ComInPlace, AHostedControlAnswersClicksOnItsWindow) {
   click(window, POINT{box4.left + 6, centreOf(box4).y});
   model.chkSelect[1].Value = 1;
   model.chkSelect[3].Value = 1;
-  EXPECT_TRUE(sameView(view.p, model, width, height)) << "both boxes show ticked, no other";
+  EXPECT_TRUE(sameView(view.get(), model, width, height)) << "both boxes show ticked, no other";
 
   // The screenshot: the window's own painting, read back from its device context.
   {
@@ -437,7 +416,7 @@ TEST_F(ComInPlace, AHostedControlAnswersClicksOnItsWindow) {
     HDC windowDc = GetDC(window);
     BitBlt(shot.dc(), 0, 0, width, height, windowDc, 0, 0, SRCCOPY);
     ReleaseDC(window, windowDc);
-    drawView(view.p, canvas);
+    drawView(view.get(), canvas);
     GdiFlush();
     const bool painted =
         std::memcmp(shot.bits(), canvas.bits(), static_cast<std::size_t>(width) * height * 4) == 0;
@@ -472,20 +451,20 @@ TEST_F(ComInPlace, TheWheelAndTheScrollBarMoveTheGallery) {
   SendMessageW(window, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(-WHEEL_DELTA)), 0);
   model.VScroll1.Value = model.VScroll1.SmallChange;
   model.VScroll1_Change();
-  EXPECT_TRUE(sameView(view.p, model, width, height)) << "a notch down scrolls by SmallChange";
+  EXPECT_TRUE(sameView(view.get(), model, width, height)) << "a notch down scrolls by SmallChange";
 
   const RECT bar = gdi::controlRect(model, model.VScroll1, client);
   click(window, POINT{centreOf(bar).x, bar.bottom - 3});
   model.VScroll1.Value += model.VScroll1.SmallChange;
   model.VScroll1_Change();
-  EXPECT_TRUE(sameView(view.p, model, width, height)) << "the down arrow scrolls by SmallChange";
+  EXPECT_TRUE(sameView(view.get(), model, width, height)) << "the down arrow scrolls by SmallChange";
 
   click(window, POINT{centreOf(bar).x, bar.top + 3});
   click(window, POINT{centreOf(bar).x, bar.top + 3});
   click(window, POINT{centreOf(bar).x, bar.top + 3});
   model.VScroll1.Value = model.VScroll1.Min;
   model.VScroll1_Change();
-  EXPECT_TRUE(sameView(view.p, model, width, height)) << "the up arrow stops at Min";
+  EXPECT_TRUE(sameView(view.get(), model, width, height)) << "the up arrow stops at Min";
 
   // Escape is the Cancel button.
   SendMessageW(window, WM_KEYDOWN, VK_ESCAPE, 0);

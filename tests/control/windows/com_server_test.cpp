@@ -5,6 +5,7 @@
 #include <control/dispatch.hpp>
 #include <control/kivphotoupload.h>
 #include <control/typelib.hpp>
+#include <platform/windows/com_ptr.hpp>
 
 #include "support/dealer_servers.hpp"
 #include "support/photos.hpp"
@@ -42,25 +43,7 @@ GUID guidOf(std::string_view text) {
   return guid;
 }
 
-template <typename T>
-struct Ptr {
-  T* p = nullptr;
-  Ptr() = default;
-  Ptr(const Ptr&) = delete;
-  Ptr& operator=(const Ptr&) = delete;
-  ~Ptr() { reset(); }
-  void reset() {
-    if (p != nullptr) p->Release();
-    p = nullptr;
-  }
-  T** out() {
-    reset();
-    return &p;
-  }
-  void** outVoid() { return reinterpret_cast<void**>(out()); }
-  T* operator->() const { return p; }
-  explicit operator bool() const { return p != nullptr; }
-};
+using kiv::winapi::ComPtr;
 
 struct Value {
   VARIANT v;
@@ -125,7 +108,7 @@ class Bag final : public IPropertyBag {
 struct ComServerTest : ::testing::Test {
   HMODULE module = nullptr;
   LPFNGETCLASSOBJECT getClassObject = nullptr;
-  Ptr<IClassFactory> factory;
+  ComPtr<IClassFactory> factory;
 
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
@@ -146,7 +129,7 @@ struct ComServerTest : ::testing::Test {
     return entry();
   }
 
-  void create(Ptr<IDispatch>& control) {
+  void create(ComPtr<IDispatch>& control) {
     ASSERT_EQ(factory->CreateInstance(nullptr, __uuidof(IDispatch), control.outVoid()), S_OK);
   }
 
@@ -191,11 +174,11 @@ struct ComServerTest : ::testing::Test {
 };
 
 TEST_F(ComServerTest, TheTypeLibraryDescribesTheMembersOfTheTable) {
-  Ptr<IDispatch> control;
+  ComPtr<IDispatch> control;
   create(control);
-  Ptr<ITypeInfo> info;
+  ComPtr<ITypeInfo> info;
   ASSERT_EQ(control->GetTypeInfo(0, LOCALE_USER_DEFAULT, info.out()), S_OK);
-  Ptr<ITypeLib> library;
+  ComPtr<ITypeLib> library;
   UINT index = 0;
   ASSERT_EQ(info->GetContainingTypeLib(library.out(), &index), S_OK);
   TLIBATTR* libraryAttributes = nullptr;
@@ -225,7 +208,7 @@ TEST_F(ComServerTest, TheTypeLibraryDescribesTheMembersOfTheTable) {
     MEMBERID id = MEMBERID_NIL;
     ASSERT_EQ(info->GetIDsOfNames(names, 1, &id), S_OK);
     EXPECT_EQ(id, m.id);
-    EXPECT_EQ(idOf(control.p, name.c_str()), m.id);
+    EXPECT_EQ(idOf(control.get(), name.c_str()), m.id);
     if (m.parameterCount > 0) {
       BSTR found[3] = {};
       UINT count = 0;
@@ -236,9 +219,9 @@ TEST_F(ComServerTest, TheTypeLibraryDescribesTheMembersOfTheTable) {
     }
   }
 
-  Ptr<IProvideClassInfo2> classInfo;
+  ComPtr<IProvideClassInfo2> classInfo;
   ASSERT_EQ(control->QueryInterface(__uuidof(IProvideClassInfo2), classInfo.outVoid()), S_OK);
-  Ptr<ITypeInfo> coclass;
+  ComPtr<ITypeInfo> coclass;
   ASSERT_EQ(classInfo->GetClassInfo(coclass.out()), S_OK);
   ASSERT_EQ(coclass->GetTypeAttr(&attributes), S_OK);
   EXPECT_TRUE(IsEqualGUID(attributes->guid, guidOf(typelib::kClassId)));
@@ -260,31 +243,31 @@ TEST_F(ComServerTest, CloseAppReachesTheAdvisedSinkOnce) {
   test::writeJpeg(photos / "a.jpg", 400, 300);
   test::writeJpeg(photos / "b.jpg", 400, 300);
 
-  Ptr<IDispatch> control;
+  ComPtr<IDispatch> control;
   create(control);
-  Ptr<IProvideClassInfo2> classInfo;
+  ComPtr<IProvideClassInfo2> classInfo;
   ASSERT_EQ(control->QueryInterface(__uuidof(IProvideClassInfo2), classInfo.outVoid()), S_OK);
   GUID source{};
   ASSERT_EQ(classInfo->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source), S_OK);
-  Ptr<IConnectionPointContainer> container;
+  ComPtr<IConnectionPointContainer> container;
   ASSERT_EQ(control->QueryInterface(__uuidof(IConnectionPointContainer), container.outVoid()), S_OK);
-  Ptr<IConnectionPoint> point;
+  ComPtr<IConnectionPoint> point;
   ASSERT_EQ(container->FindConnectionPoint(source, point.out()), S_OK);
   Sink sink;
   DWORD cookie = 0;
   ASSERT_EQ(point->Advise(&sink, &cookie), S_OK);
 
-  let(control.p, L"KIVWEB", wide(servers.webBase()).c_str());
-  let(control.p, L"KIVFTP", wide(servers.ftpHost()).c_str());
-  let(control.p, L"KIVUser", wide(servers.user()).c_str());
-  let(control.p, L"KIVPassword", wide(servers.password()).c_str());
-  let(control.p, L"VehicleID", L"5");
-  let(control.p, L"CompanyID", L"9");
-  let(control.p, L"KIVType", L"EXPRESSPHOTOS");
-  let(control.p, L"FullPath", photos.path().wstring().c_str());
+  let(control.get(), L"KIVWEB", wide(servers.webBase()).c_str());
+  let(control.get(), L"KIVFTP", wide(servers.ftpHost()).c_str());
+  let(control.get(), L"KIVUser", wide(servers.user()).c_str());
+  let(control.get(), L"KIVPassword", wide(servers.password()).c_str());
+  let(control.get(), L"VehicleID", L"5");
+  let(control.get(), L"CompanyID", L"9");
+  let(control.get(), L"KIVType", L"EXPRESSPHOTOS");
+  let(control.get(), L"FullPath", photos.path().wstring().c_str());
 
   DISPPARAMS none{nullptr, nullptr, 0, 0};
-  EXPECT_EQ(control->Invoke(idOf(control.p, L"kivGetFiles"), GUID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none,
+  EXPECT_EQ(control->Invoke(idOf(control.get(), L"kivGetFiles"), GUID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none,
                             nullptr, nullptr, nullptr),
             S_OK);
   EXPECT_EQ(sink.closeApps, 1);
@@ -301,32 +284,31 @@ TEST_F(ComServerTest, ASinkMayReleaseTheControlFromInsideCloseApp) {
   servers.reset();
   test::TempDir photos;
   test::writeJpeg(photos / "a.jpg", 40, 30);
-  Ptr<IDispatch> control;
+  ComPtr<IDispatch> control;
   create(control);
-  let(control.p, L"KIVWEB", wide(servers.webBase()).c_str());
-  let(control.p, L"KIVFTP", wide(servers.ftpHost()).c_str());
-  let(control.p, L"KIVUser", wide(servers.user()).c_str());
-  let(control.p, L"KIVPassword", wide(servers.password()).c_str());
-  let(control.p, L"KIVType", L"ExpressPhotos");
-  let(control.p, L"FullPath", photos.path().wstring().c_str());
+  let(control.get(), L"KIVWEB", wide(servers.webBase()).c_str());
+  let(control.get(), L"KIVFTP", wide(servers.ftpHost()).c_str());
+  let(control.get(), L"KIVUser", wide(servers.user()).c_str());
+  let(control.get(), L"KIVPassword", wide(servers.password()).c_str());
+  let(control.get(), L"KIVType", L"ExpressPhotos");
+  let(control.get(), L"FullPath", photos.path().wstring().c_str());
 
-  Ptr<IConnectionPointContainer> container;
+  ComPtr<IConnectionPointContainer> container;
   ASSERT_EQ(control->QueryInterface(__uuidof(IConnectionPointContainer), container.outVoid()), S_OK);
-  Ptr<IConnectionPoint> point;
+  ComPtr<IConnectionPoint> point;
   ASSERT_EQ(container->FindConnectionPoint(__uuidof(__Upload), point.out()), S_OK);
   container.reset();
   Sink sink;
   DWORD cookie = 0;
   ASSERT_EQ(point->Advise(&sink, &cookie), S_OK);
   // The point holds the control too; the sink lets both go in the event.
-  IConnectionPoint* held = point.p;
-  point.p = nullptr;
+  IConnectionPoint* held = point.detach();
   sink.onCloseApp = [&] {
     held->Unadvise(cookie);
     held->Release();
     control.reset();
   };
-  IDispatch* raw = control.p;
+  IDispatch* raw = control.get();
   DISPPARAMS none{nullptr, nullptr, 0, 0};
   EXPECT_EQ(raw->Invoke(idOf(raw, L"kivGetFiles"), GUID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, nullptr,
                         nullptr, nullptr),
@@ -339,63 +321,63 @@ TEST_F(ComServerTest, ASinkMayReleaseTheControlFromInsideCloseApp) {
 }
 
 TEST_F(ComServerTest, PropertyBagRoundTrip) {
-  Ptr<IDispatch> first;
+  ComPtr<IDispatch> first;
   create(first);
-  EXPECT_EQ(get(first.p, L"IMAGEWIDTH"), "170") << "defaults before any InitNew";
-  Ptr<IPersistPropertyBag> persist;
+  EXPECT_EQ(get(first.get(), L"IMAGEWIDTH"), "170") << "defaults before any InitNew";
+  ComPtr<IPersistPropertyBag> persist;
   ASSERT_EQ(first->QueryInterface(__uuidof(IPersistPropertyBag), persist.outVoid()), S_OK);
   ASSERT_EQ(persist->InitNew(), S_OK);
-  EXPECT_EQ(get(first.p, L"IMAGEWIDTH"), "170");
-  EXPECT_EQ(get(first.p, L"KIVType"), "DIGITAL");
-  let(first.p, L"VehicleID", L"4711");
-  let(first.p, L"KIVType", L"EXPRESSPHOTOS");
-  let(first.p, L"IMAGEWIDTH", L"640");
-  let(first.p, L"VIN", L"WVWZZZ1JZXW000001");
-  let(first.p, L"FullPath", L"C:\\Dock\\Fotos");
+  EXPECT_EQ(get(first.get(), L"IMAGEWIDTH"), "170");
+  EXPECT_EQ(get(first.get(), L"KIVType"), "DIGITAL");
+  let(first.get(), L"VehicleID", L"4711");
+  let(first.get(), L"KIVType", L"EXPRESSPHOTOS");
+  let(first.get(), L"IMAGEWIDTH", L"640");
+  let(first.get(), L"VIN", L"WVWZZZ1JZXW000001");
+  let(first.get(), L"FullPath", L"C:\\Dock\\Fotos");
   Bag bag;
   ASSERT_EQ(persist->Save(&bag, TRUE, TRUE), S_OK);
   std::vector<std::wstring> expected;
   for (std::string_view name : dispatch::persistedPropertyNames()) expected.push_back(wide(name));
   EXPECT_EQ(bag.order, expected);
 
-  Ptr<IDispatch> second;
+  ComPtr<IDispatch> second;
   create(second);
-  Ptr<IPersistPropertyBag> reload;
+  ComPtr<IPersistPropertyBag> reload;
   ASSERT_EQ(second->QueryInterface(__uuidof(IPersistPropertyBag), reload.outVoid()), S_OK);
   ASSERT_EQ(reload->Load(&bag, nullptr), S_OK);
-  EXPECT_EQ(persisted(second.p), persisted(first.p));
-  EXPECT_EQ(get(second.p, L"VehicleID"), "4711");
+  EXPECT_EQ(persisted(second.get()), persisted(first.get()));
+  EXPECT_EQ(get(second.get(), L"VehicleID"), "4711");
 
   // Keys missing from the bag take their defaults; a bad one names itself.
   Bag partial;
   partial.values[L"IMAGEHEIGHT"] = L"tall";
-  Ptr<IDispatch> third;
+  ComPtr<IDispatch> third;
   create(third);
   ASSERT_EQ(third->QueryInterface(__uuidof(IPersistPropertyBag), reload.outVoid()), S_OK);
   EXPECT_EQ(reload->Load(&partial, nullptr), static_cast<HRESULT>(KIV_CONTROL_ERROR(13)));
-  EXPECT_EQ(get(third.p, L"KIVUser"), "vorpelk");
+  EXPECT_EQ(get(third.get(), L"KIVUser"), "vorpelk");
 }
 
 TEST_F(ComServerTest, StreamRoundTrip) {
-  Ptr<IDispatch> first;
+  ComPtr<IDispatch> first;
   create(first);
-  Ptr<IPersistStreamInit> persist;
+  ComPtr<IPersistStreamInit> persist;
   ASSERT_EQ(first->QueryInterface(__uuidof(IPersistStreamInit), persist.outVoid()), S_OK);
   ASSERT_EQ(persist->InitNew(), S_OK);
   EXPECT_EQ(persist->IsDirty(), S_FALSE);
-  let(first.p, L"KIVPassword", L"geheim");
-  let(first.p, L"IMAGEHEIGHT", L"480");
-  let(first.p, L"CompanyID", L"77");
+  let(first.get(), L"KIVPassword", L"geheim");
+  let(first.get(), L"IMAGEHEIGHT", L"480");
+  let(first.get(), L"CompanyID", L"77");
   EXPECT_EQ(persist->IsDirty(), S_OK);
   CLSID clsid{};
   ASSERT_EQ(persist->GetClassID(&clsid), S_OK);
   EXPECT_TRUE(IsEqualCLSID(clsid, guidOf(typelib::kClassId)));
 
-  Ptr<IStream> stream;
+  ComPtr<IStream> stream;
   ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, stream.out()), S_OK);
   ULARGE_INTEGER size{};
   ASSERT_EQ(persist->GetSizeMax(&size), S_OK);
-  ASSERT_EQ(persist->Save(stream.p, TRUE), S_OK);
+  ASSERT_EQ(persist->Save(stream.get(), TRUE), S_OK);
   EXPECT_EQ(persist->IsDirty(), S_FALSE);
   STATSTG stat{};
   ASSERT_EQ(stream->Stat(&stat, STATFLAG_NONAME), S_OK);
@@ -403,28 +385,28 @@ TEST_F(ComServerTest, StreamRoundTrip) {
   LARGE_INTEGER start{};
   ASSERT_EQ(stream->Seek(start, STREAM_SEEK_SET, nullptr), S_OK);
 
-  Ptr<IDispatch> second;
+  ComPtr<IDispatch> second;
   create(second);
-  Ptr<IPersistStreamInit> reload;
+  ComPtr<IPersistStreamInit> reload;
   ASSERT_EQ(second->QueryInterface(__uuidof(IPersistStreamInit), reload.outVoid()), S_OK);
-  ASSERT_EQ(reload->Load(stream.p), S_OK);
-  EXPECT_EQ(persisted(second.p), persisted(first.p));
-  EXPECT_EQ(get(second.p, L"KIVPassword"), "geheim");
+  ASSERT_EQ(reload->Load(stream.get()), S_OK);
+  EXPECT_EQ(persisted(second.get()), persisted(first.get()));
+  EXPECT_EQ(get(second.get(), L"KIVPassword"), "geheim");
 
-  Ptr<IStream> garbage;
+  ComPtr<IStream> garbage;
   ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, garbage.out()), S_OK);
   ULONG written = 0;
   garbage->Write("not a control", 13, &written);
   garbage->Seek(start, STREAM_SEEK_SET, nullptr);
-  EXPECT_EQ(reload->Load(garbage.p), static_cast<HRESULT>(KIV_CONTROL_ERROR(13)));
+  EXPECT_EQ(reload->Load(garbage.get()), static_cast<HRESULT>(KIV_CONTROL_ERROR(13)));
 }
 
 TEST_F(ComServerTest, ErrorsArriveAsExceptionsWithTheClassicNumbers) {
-  Ptr<IDispatch> control;
+  ComPtr<IDispatch> control;
   create(control);
   Value tooWide(40000);
   EXCEPINFO exception{};
-  EXPECT_EQ(put(control.p, L"IMAGEWIDTH", tooWide.v, &exception), DISP_E_EXCEPTION);
+  EXPECT_EQ(put(control.get(), L"IMAGEWIDTH", tooWide.v, &exception), DISP_E_EXCEPTION);
   EXPECT_EQ(static_cast<std::uint32_t>(exception.scode), KIV_CONTROL_ERROR(6));
   ASSERT_NE(exception.bstrDescription, nullptr);
   EXPECT_NE(narrow(exception.bstrDescription).find("IMAGEWIDTH"), std::string::npos);
@@ -434,7 +416,7 @@ TEST_F(ComServerTest, ErrorsArriveAsExceptionsWithTheClassicNumbers) {
 
   Value notANumber(L"abc");
   exception = EXCEPINFO{};
-  EXPECT_EQ(put(control.p, L"VehicleID", notANumber.v, &exception), DISP_E_EXCEPTION);
+  EXPECT_EQ(put(control.get(), L"VehicleID", notANumber.v, &exception), DISP_E_EXCEPTION);
   EXPECT_EQ(static_cast<std::uint32_t>(exception.scode), KIV_CONTROL_ERROR(13));
   SysFreeString(exception.bstrSource);
   SysFreeString(exception.bstrDescription);
@@ -444,18 +426,18 @@ TEST_F(ComServerTest, ErrorsArriveAsExceptionsWithTheClassicNumbers) {
   EXPECT_EQ(control->Invoke(99, GUID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr),
             DISP_E_MEMBERNOTFOUND);
   Value text(L"x");
-  EXPECT_EQ(put(control.p, L"kivGetFiles", text.v), DISP_E_MEMBERNOTFOUND);
+  EXPECT_EQ(put(control.get(), L"kivGetFiles", text.v), DISP_E_MEMBERNOTFOUND);
   DISPID unknown = 0;
   LPOLESTR names[] = {const_cast<LPOLESTR>(L"NoSuchThing")};
   EXPECT_EQ(control->GetIDsOfNames(GUID_NULL, names, 1, 0, &unknown), DISP_E_UNKNOWNNAME);
 
   // Early binding reports through the status and the thread's error information.
-  Ptr<_Upload> upload;
+  ComPtr<_Upload> upload;
   ASSERT_EQ(control->QueryInterface(__uuidof(_Upload), upload.outVoid()), S_OK);
   BSTR big = SysAllocString(L"40000");
   EXPECT_EQ(static_cast<std::uint32_t>(upload->put_UserID(big)), KIV_CONTROL_ERROR(6));
   SysFreeString(big);
-  Ptr<IErrorInfo> info;
+  ComPtr<IErrorInfo> info;
   ASSERT_EQ(GetErrorInfo(0, info.out()), S_OK);
   BSTR description = nullptr;
   info->GetDescription(&description);
@@ -464,16 +446,16 @@ TEST_F(ComServerTest, ErrorsArriveAsExceptionsWithTheClassicNumbers) {
 }
 
 TEST_F(ComServerTest, EarlyBindingReachesTheSameMembers) {
-  Ptr<IDispatch> control;
+  ComPtr<IDispatch> control;
   create(control);
-  Ptr<_Upload> upload;
+  ComPtr<_Upload> upload;
   ASSERT_EQ(control->QueryInterface(__uuidof(_Upload), upload.outVoid()), S_OK);
   EXPECT_EQ(upload->put_IMAGEHEIGHT(300), S_OK);
   short height = 0;
   EXPECT_EQ(upload->get_IMAGEHEIGHT(&height), S_OK);
   EXPECT_EQ(height, 300);
   EXPECT_EQ(upload->put_Primary(VARIANT_TRUE), S_OK);
-  EXPECT_EQ(get(control.p, L"Primary"), "True");
+  EXPECT_EQ(get(control.get(), L"Primary"), "True");
   BSTR vin = SysAllocString(L"VIN-\u00e9");
   EXPECT_EQ(upload->put_VIN(vin), S_OK);
   SysFreeString(vin);
@@ -503,7 +485,7 @@ TEST_F(ComServerTest, EarlyBindingReachesTheSameMembers) {
 
 TEST_F(ComServerTest, TheLibraryUnloadsOnlyWhenNothingIsAlive) {
   {
-    Ptr<IDispatch> control;
+    ComPtr<IDispatch> control;
     create(control);
     EXPECT_EQ(canUnloadNow(), S_FALSE);
   }

@@ -1,7 +1,6 @@
 #include "wic_support.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -65,26 +64,10 @@ std::size_t orientationValueAt(const std::string& tiff, bool& big) {
 
 // An IStream over a file handle of its own, reading at its own position, so
 // WIC never goes back to the path.
-class HandleStream final : public IStream {
+class HandleStream final
+    : public winapi::Object<HandleStream, winapi::NotCounted, IStream, winapi::Alias<ISequentialStream, IStream>> {
  public:
   explicit HandleStream(HANDLE handle) : handle_(handle) {}
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (iid == __uuidof(IUnknown) || iid == __uuidof(IStream) || iid == __uuidof(ISequentialStream)) {
-      *out = static_cast<IStream*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
 
   HRESULT STDMETHODCALLTYPE Read(void* buffer, ULONG size, ULONG* read) override {
     ULONG got = 0;
@@ -150,16 +133,16 @@ class HandleStream final : public IStream {
   HRESULT STDMETHODCALLTYPE Clone(IStream**) override { return E_NOTIMPL; }
 
  private:
+  friend Object;
   ~HandleStream() { CloseHandle(handle_); }
 
   HANDLE handle_;
   std::uint64_t position_ = 0;
-  std::atomic<ULONG> references_{1};
 };
 
 UINT bitsPerPixel(IWICImagingFactory& factory, const WICPixelFormatGUID& format) {
   ComPtr<IWICComponentInfo> info;
-  check(factory.CreateComponentInfo(format, info.put()), errc::InvalidPicture, "Unknown pixel format");
+  check(factory.CreateComponentInfo(format, info.out()), errc::InvalidPicture, "Unknown pixel format");
   UINT bits = 0;
   const auto pixelInfo = info.as<IWICPixelFormatInfo>();
   if (!pixelInfo) throw Error(errc::InvalidPicture, "Unknown pixel format");
@@ -224,7 +207,7 @@ void check(HRESULT hr, int number, const std::string& what, PathKind kind) {
 ComPtr<IWICImagingFactory> createFactory() {
   ComPtr<IWICImagingFactory> factory;
   check(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IWICImagingFactory),
-                         reinterpret_cast<void**>(factory.put())),
+                         reinterpret_cast<void**>(factory.out())),
         errc::ObjectDoesNotSupportAction, "The imaging component could not be started");
   return factory;
 }
@@ -329,11 +312,11 @@ PictureFile::PictureFile(const codec::Source& source, const ComPtr<IWICImagingFa
   if (!DuplicateHandle(GetCurrentProcess(), handle_.get(), GetCurrentProcess(), &own, 0, FALSE, DUPLICATE_SAME_ACCESS))
     throwWindowsError(GetLastError(), "Cannot read " + path, PathKind::File);
   ComPtr<IStream> stream;
-  *stream.put() = new HandleStream(own);
+  *stream.out() = new HandleStream(own);
   ComPtr<IWICBitmapDecoder> decoder;
-  check(factory_->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnDemand, decoder.put()),
+  check(factory_->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnDemand, decoder.out()),
         errc::InvalidPicture, what);
-  check(decoder->GetFrame(0, frame_.put()), errc::InvalidPicture, what);
+  check(decoder->GetFrame(0, frame_.out()), errc::InvalidPicture, what);
   UINT width = 0, height = 0;
   check(frame_->GetSize(&width, &height), errc::InvalidPicture, what);
   if (width < 1 || height < 1) throw Error(errc::InvalidPicture, what + " has no pixels");
@@ -341,7 +324,7 @@ PictureFile::PictureFile(const codec::Source& source, const ComPtr<IWICImagingFa
   int orientation = 0;
   if (jpeg_) {
     ComPtr<IWICMetadataQueryReader> query;
-    if (SUCCEEDED(frame_->GetMetadataQueryReader(query.put()))) {
+    if (SUCCEEDED(frame_->GetMetadataQueryReader(query.out()))) {
       PROPVARIANT value;
       PropVariantInit(&value);
       if (SUCCEEDED(query->GetMetadataByName(L"/app1/ifd/{ushort=274}", &value)) && value.vt == VT_UI2)
@@ -448,7 +431,7 @@ Pixels PictureFile::render(int width, int height, const WICPixelFormatGUID& form
             errc::InvalidPicture, what);
       ComPtr<IWICBitmap> bitmap;
       check(factory_->CreateBitmapFromMemory(w, h, native, stride, static_cast<UINT>(reduced.size()), reduced.data(),
-                                             bitmap.put()),
+                                             bitmap.out()),
             errc::InvalidPicture, what);
       source = bitmap.as<IWICBitmapSource>();
       sourceWidth = w;
@@ -458,7 +441,7 @@ Pixels PictureFile::render(int width, int height, const WICPixelFormatGUID& form
   }
 
   ComPtr<IWICFormatConverter> converter;
-  check(factory_->CreateFormatConverter(converter.put()), errc::InvalidPicture, what);
+  check(factory_->CreateFormatConverter(converter.out()), errc::InvalidPicture, what);
   check(converter->Initialize(source.get(), format, WICBitmapDitherTypeNone, nullptr, 0.0,
                               WICBitmapPaletteTypeCustom),
         errc::InvalidPicture, what);
@@ -466,7 +449,7 @@ Pixels PictureFile::render(int width, int height, const WICPixelFormatGUID& form
 
   if (sourceWidth != storedWidth || sourceHeight != storedHeight) {
     ComPtr<IWICBitmapScaler> scaler;
-    check(factory_->CreateBitmapScaler(scaler.put()), errc::InvalidPicture, what);
+    check(factory_->CreateBitmapScaler(scaler.out()), errc::InvalidPicture, what);
     // High-quality cubic came with Windows 10; Fant is the best before it.
     constexpr auto HighQualityCubic = static_cast<WICBitmapInterpolationMode>(4);
     if (FAILED(scaler->Initialize(source.get(), storedWidth, storedHeight, HighQualityCubic)))
@@ -495,17 +478,17 @@ std::string PictureFile::encodeJpeg(const Pixels& pixels, float quality) const {
   ComPtr<IWICBitmap> bitmap;
   check(factory_->CreateBitmapFromMemory(width, height, GUID_WICPixelFormat24bppBGR, stride,
                                          static_cast<UINT>(pixels.bytes.size()),
-                                         const_cast<BYTE*>(pixels.bytes.data()), bitmap.put()),
+                                         const_cast<BYTE*>(pixels.bytes.data()), bitmap.out()),
         errc::InvalidPicture, what);
 
   ComPtr<IStream> memory;
-  check(CreateStreamOnHGlobal(nullptr, TRUE, memory.put()), errc::InvalidPicture, what);
+  check(CreateStreamOnHGlobal(nullptr, TRUE, memory.out()), errc::InvalidPicture, what);
   ComPtr<IWICBitmapEncoder> encoder;
-  check(factory_->CreateEncoder(GUID_ContainerFormatJpeg, nullptr, encoder.put()), errc::InvalidPicture, what);
+  check(factory_->CreateEncoder(GUID_ContainerFormatJpeg, nullptr, encoder.out()), errc::InvalidPicture, what);
   check(encoder->Initialize(memory.get(), WICBitmapEncoderNoCache), errc::InvalidPicture, what);
   ComPtr<IWICBitmapFrameEncode> frame;
   ComPtr<IPropertyBag2> options;
-  check(encoder->CreateNewFrame(frame.put(), options.put()), errc::InvalidPicture, what);
+  check(encoder->CreateNewFrame(frame.out(), options.out()), errc::InvalidPicture, what);
   PROPBAG2 option{};
   option.pstrName = const_cast<LPOLESTR>(L"ImageQuality");
   VARIANT value;
@@ -528,7 +511,7 @@ std::string PictureFile::encodeJpeg(const Pixels& pixels, float quality) const {
     const auto blockReader = frame_.as<IWICMetadataBlockReader>();
     if (blockWriter && blockReader && SUCCEEDED(blockWriter->InitializeFromBlockReader(blockReader.get()))) {
       ComPtr<IWICMetadataQueryWriter> query;
-      check(frame->GetMetadataQueryWriter(query.put()), errc::InvalidPicture, what);
+      check(frame->GetMetadataQueryWriter(query.out()), errc::InvalidPicture, what);
       PROPVARIANT upright;
       PropVariantInit(&upright);
       upright.vt = VT_UI2;
@@ -580,21 +563,21 @@ Pixels decodeInMemory(const ComPtr<IWICImagingFactory>& factory, std::string_vie
   const auto length = static_cast<DWORD>(bytes.size());
   if (bytes.empty() || length != bytes.size()) throw Error(errc::InvalidPicture, what);
   ComPtr<IWICStream> stream;
-  check(factory->CreateStream(stream.put()), errc::InvalidPicture, what);
+  check(factory->CreateStream(stream.out()), errc::InvalidPicture, what);
   // WIC only reads from the memory; the stream and decoder go before the call returns.
   check(stream->InitializeFromMemory(reinterpret_cast<BYTE*>(const_cast<char*>(bytes.data())), length),
         errc::InvalidPicture, what);
   ComPtr<IWICBitmapDecoder> decoder;
-  check(factory->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnDemand, decoder.put()),
+  check(factory->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnDemand, decoder.out()),
         errc::InvalidPicture, what);
   ComPtr<IWICBitmapFrameDecode> frame;
-  check(decoder->GetFrame(0, frame.put()), errc::InvalidPicture, what);
+  check(decoder->GetFrame(0, frame.out()), errc::InvalidPicture, what);
   UINT width = 0, height = 0;
   check(frame->GetSize(&width, &height), errc::InvalidPicture, what);
   if (width < 1 || height < 1) throw Error(errc::InvalidPicture, what + ": no pixels");
 
   ComPtr<IWICFormatConverter> converter;
-  check(factory->CreateFormatConverter(converter.put()), errc::InvalidPicture, what);
+  check(factory->CreateFormatConverter(converter.out()), errc::InvalidPicture, what);
   check(converter->Initialize(frame.get(), format, WICBitmapDitherTypeNone, nullptr, 0.0, WICBitmapPaletteTypeCustom),
         errc::InvalidPicture, what);
   Pixels pixels;

@@ -7,6 +7,8 @@
 #include "../codec.hpp"
 
 #include <platform/host/error.hpp>
+#include <platform/windows/com_base.hpp>
+#include <platform/windows/com_ptr.hpp>
 #include <platform/windows/utf16.hpp>
 
 #include <windows.h>
@@ -38,40 +40,7 @@ __CRT_UUID_DECL(IWICBitmapSourceTransform, 0x3B16811B, 0x6A43, 0x4ec9, 0xB7, 0x1
 
 namespace kiv::imaging::detail {
 
-template <class T>
-class ComPtr {
- public:
-  ComPtr() = default;
-  ComPtr(const ComPtr& other) : p_(other.p_) {
-    if (p_) p_->AddRef();
-  }
-  ComPtr(ComPtr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
-  ComPtr& operator=(ComPtr other) noexcept {
-    std::swap(p_, other.p_);
-    return *this;
-  }
-  ~ComPtr() {
-    if (p_) p_->Release();
-  }
-
-  T* get() const { return p_; }
-  T* operator->() const { return p_; }
-  explicit operator bool() const { return p_ != nullptr; }
-  // For the out-parameter of a creating call; whatever was held is released.
-  T** put() {
-    *this = ComPtr();
-    return &p_;
-  }
-  template <class U>
-  ComPtr<U> as() const {
-    ComPtr<U> other;
-    if (p_) p_->QueryInterface(__uuidof(U), reinterpret_cast<void**>(other.put()));
-    return other;
-  }
-
- private:
-  T* p_ = nullptr;
-};
+using winapi::ComPtr;
 
 // COM on the calling thread for the lifetime of the object: joins the
 // multithreaded apartment unless the thread already has one, and leaves only
