@@ -7,6 +7,7 @@
 
 #include <platform/host/error.hpp>
 #include <platform/host/text.hpp>
+#include <platform/windows/file_read.hpp>
 
 #include <algorithm>
 #include <cstdio>
@@ -278,19 +279,8 @@ std::int64_t copyWhole(std::intptr_t descriptor, const std::string& from, const 
 std::string PhotoFile::read(std::uint64_t offset, std::size_t size) const {
   std::string bytes(size, '\0');
   std::size_t got = 0;
-  while (got < size) {
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(offset + got);
-    at.OffsetHigh = static_cast<DWORD>((offset + got) >> 32);
-    DWORD n = 0;
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size - got, 1u << 30));
-    if (!ReadFile(reinterpret_cast<HANDLE>(descriptor_), bytes.data() + got, chunk, &n, &at)) {
-      if (GetLastError() == ERROR_HANDLE_EOF) break;
-      failLast(PathKind::File, path_);
-    }
-    if (n == 0) break;
-    got += n;
-  }
+  if (!winapi::readAt(reinterpret_cast<HANDLE>(descriptor_), offset, bytes.data(), size, got))
+    failLast(PathKind::File, path_);
   bytes.resize(got);
   return bytes;
 }
