@@ -11,8 +11,30 @@ constexpr DISPID kCloseApp = 1;
 HRESULT Container::QueryInterface(REFIID iid, void** object) {
   using winapi::Alias;
   return winapi::queryInterface<IOleClientSite, Alias<IOleWindow, IOleInPlaceSite>, IOleInPlaceSite,
-                                Alias<IOleInPlaceUIWindow, IOleInPlaceFrame>, IOleInPlaceFrame, IDispatch>(
+                                Alias<IOleInPlaceUIWindow, IOleInPlaceFrame>, IOleInPlaceFrame, IDispatch,
+                                IUploadReports>(
       this, iid, object);
+}
+
+HRESULT Container::PhotoSent(LPCWSTR path) {
+  if (path == nullptr) return E_POINTER;
+  try {
+    sent_.insert(path);
+    kept_.erase(path);
+  } catch (...) {
+    return E_OUTOFMEMORY;
+  }
+  return S_OK;
+}
+
+HRESULT Container::PhotoKept(LPCWSTR path, LPCWSTR reason) {
+  if (path == nullptr) return E_POINTER;
+  try {
+    kept_[path] = reason != nullptr ? reason : L"";
+  } catch (...) {
+    return E_OUTOFMEMORY;
+  }
+  return S_OK;
 }
 
 HRESULT Container::GetMoniker(DWORD, DWORD, IMoniker** moniker) {

@@ -11,7 +11,11 @@
 
 #include <platform/windows/com_ptr.hpp>
 
+#include "kivPhotoUpload_idl.h"
+
 #include <functional>
+#include <map>
+#include <set>
 #include <string>
 
 namespace kiv::win32 {
@@ -19,7 +23,8 @@ namespace kiv::win32 {
 class Container final : public IOleClientSite,
                         public IOleInPlaceSite,
                         public IOleInPlaceFrame,
-                        public IDispatch {
+                        public IDispatch,
+                        public IUploadReports {
  public:
   Container() = default;
   Container(const Container&) = delete;
@@ -31,6 +36,10 @@ class Container final : public IOleClientSite,
   IOleInPlaceActiveObject* activeObject() const { return active_.get(); }
   // The control's status texts go where the host's own go.
   std::function<void(const std::wstring&)> statusText;
+  // What the control reported of its upload runs: the photos sent, and the
+  // ones kept with the reason.
+  const std::set<std::wstring>& sent() const { return sent_; }
+  const std::map<std::wstring, std::wstring>& kept() const { return kept_; }
 
   // IUnknown
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
@@ -83,9 +92,15 @@ class Container final : public IOleClientSite,
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
                                    UINT*) override;
 
+  // IUploadReports
+  HRESULT STDMETHODCALLTYPE PhotoSent(LPCWSTR path) override;
+  HRESULT STDMETHODCALLTYPE PhotoKept(LPCWSTR path, LPCWSTR reason) override;
+
  private:
   HWND window_ = nullptr;
   RECT place_{};
+  std::set<std::wstring> sent_;
+  std::map<std::wstring, std::wstring> kept_;
   winapi::ComPtr<IOleInPlaceActiveObject> active_;
   ULONG refs_ = 1;
 };

@@ -22,6 +22,7 @@
 
 #include "kivPhotoUpload_idl.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -33,10 +34,9 @@ using namespace kiv;
 using namespace kiv::win32;
 using app::SettingError;
 
-// The Upload class, as the control's IDL names it.
+// The Upload class and its events, as the control's IDL names them.
 constexpr CLSID kUploadClass = __uuidof(::Upload);
-// {29A2DE10-2331-45AD-A75A-1D2BDCBAE088}, its events
-constexpr IID kUploadEvents = {0x29A2DE10, 0x2331, 0x45AD, {0xA7, 0x5A, 0x1D, 0x2B, 0xDC, 0xBA, 0xE0, 0x88}};
+constexpr IID kUploadEvents = __uuidof(::__Upload);
 constexpr const wchar_t* kProgId = L"KIVPhotoUpload.Upload";
 constexpr const wchar_t* kTitle = L"kivPhotoUpload";
 constexpr const wchar_t* kWindowClass = L"KivPhotoDesktop";
@@ -372,11 +372,8 @@ void Program::noteOutcome() {
     Properties properties(dispatch_.get());
     const std::vector<std::wstring> listed = properties.list("sFiles");
     const bool express = CompareStringOrdinal(properties.text("KIVType").c_str(), -1, L"EXPRESSPHOTOS", -1, TRUE) == CSTR_EQUAL;
-    std::size_t left = 0;
-    for (const std::wstring& file : listed) {
-      std::error_code ignored;
-      if (std::filesystem::exists(std::filesystem::path(file), ignored)) ++left;
-    }
+    const std::size_t left = static_cast<std::size_t>(std::count_if(
+        listed.begin(), listed.end(), [&](const std::wstring& file) { return site_.sent().count(file) == 0; }));
     const bool asked = express || left < listed.size();
     exit_ = asked && left > 0 ? SomeLeft : AllSent;
     if (asked && left > 0) complain(std::to_string(left) + " of " + std::to_string(listed.size()) + " photos were not sent");

@@ -224,6 +224,12 @@ class Control final
       return static_cast<std::int16_t>(MessageBoxW(owner, text.c_str(), caption.c_str(), style));
     }
     bool StopRequested() override { return owner_.stopRequested(); }
+    void PhotoSent(const std::string& path) override {
+      if (const auto reports = owner_.siteReports()) reports->PhotoSent(widen(path).c_str());
+    }
+    void PhotoKept(const std::string& path, std::string_view reason) override {
+      if (const auto reports = owner_.siteReports()) reports->PhotoKept(widen(path).c_str(), widen(reason).c_str());
+    }
 
    private:
     Control& owner_;
@@ -276,6 +282,8 @@ class Control final
   void repaint();
   // Where message boxes belong: the container's window.
   HWND ownerWindow() const;
+  // The container's ear for what a run sent and kept, when it has one.
+  winapi::ComPtr<IUploadReports> siteReports() const;
 
   // ---- Calls from outside ----
   template <typename Fn>

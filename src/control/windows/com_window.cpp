@@ -260,4 +260,8 @@ HWND Control::ownerWindow() const {
   return owner;
 }
 
+winapi::ComPtr<IUploadReports> Control::siteReports() const {
+  return clientSite_ ? clientSite_.as<IUploadReports>() : winapi::ComPtr<IUploadReports>();
+}
+
 }  // namespace kiv::com
