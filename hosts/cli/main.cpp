@@ -231,6 +231,10 @@ std::optional<int> prepare(Upload& upload, const Options& options) {
     std::cerr << "kivphoto: FullPath: the photo folder " << folder << " does not exist\n";
     return kUsage;
   }
+  if (options.action != Action::List && !applied.missing.empty()) {
+    std::cerr << "kivphoto: " << app::missingSettingsText(applied) << '\n';
+    return kUsage;
+  }
   if (options.action != Action::List) {
     if (applied.defaultPassword) std::cerr << "kivphoto: warning: " << app::DefaultPasswordWarning << '\n';
     stopOnSignals();

@@ -163,7 +163,23 @@ AppliedSettings applySettings(SettingsTarget& control, const Options& options) {
   applied.defaultPassword = !environmentPassword && !options.passwordFile && !bag.contains("KIVPassword") &&
                             !setOnCommandLine(options, "KIVPassword");
   applied.folderGiven = bag.contains("FullPath") || setOnCommandLine(options, "FullPath");
+  for (const auto& [option, property] : {std::pair{"--vehicle", "VehicleID"}, std::pair{"--company", "CompanyID"},
+                                         std::pair{"--web", "KIVWEB"}, std::pair{"--ftp", "KIVFTP"}}) {
+    if (!bag.contains(property) && !setOnCommandLine(options, property))
+      applied.missing.push_back(std::string(option) + " (" + property + ")");
+  }
   return applied;
+}
+
+std::string missingSettingsText(const AppliedSettings& applied) {
+  if (applied.missing.empty()) return {};
+  std::string list;
+  for (std::size_t i = 0; i < applied.missing.size(); ++i) {
+    if (i > 0) list += i + 1 == applied.missing.size() ? " and " : ", ";
+    list += applied.missing[i];
+  }
+  return "nothing is sent until " + list + (applied.missing.size() == 1 ? " is" : " are") +
+         " given, on the command line or in the property file (--properties)";
 }
 
 AppliedSettings applySettings(Upload& upload, const Options& options) {

@@ -59,7 +59,14 @@ struct AppliedSettings {
   bool defaultPassword = false;
   // The photo folder was given, on the command line or in the property file.
   bool folderGiven = false;
+  // What a host needs before it sends anything and nobody gave: the control's
+  // own defaults would send to another dealer's car. Options as the user
+  // types them ("--vehicle (VehicleID)").
+  std::vector<std::string> missing;
 };
+
+// Why an upload is refused while settings are missing; empty when none are.
+std::string missingSettingsText(const AppliedSettings& applied);
 
 // Reads the property file when it exists (InitProperties otherwise), then
 // KIV_FTP_PASSWORD, the command-line settings in order and the password file.

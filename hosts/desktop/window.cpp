@@ -1,5 +1,7 @@
 #include "window.hpp"
 
+#include <platform/host/text.hpp>
+
 #include "control_thread.hpp"
 
 #include <control/click_routing.hpp>
@@ -221,7 +223,19 @@ void Window::startGallery() {
     runOnControl([path = chosen.toStdString()](Upload& upload) { upload.FullPath(path); });
     describeJob();
   }
+  // In the express mode showing the control sends every photo.
+  bool express = false;
+  runOnControl([&](Upload& upload) { express = text::upper(upload.KIVType()) == "EXPRESSPHOTOS"; });
+  if (express && refusedForMissingSettings()) return;
   post([](Upload& upload) { upload.Show(); });
+}
+
+// The control's defaults name another dealer's car and servers: the photos
+// may be looked at, but none is sent until the user said where they go.
+bool Window::refusedForMissingSettings() {
+  if (applied_.missing.empty()) return false;
+  showSettingError(app::missingSettingsText(applied_));
+  return true;
 }
 
 // A decision of the network client the user should know of, such as a switch
@@ -497,13 +511,15 @@ void Window::clicked(const std::string& name, int index) {
     case ClickAction::ShowPhoto:
       post([index](Upload& upload) { performClick(upload, ClickAction::ShowPhoto, static_cast<std::int16_t>(index)); });
       break;
-    case ClickAction::UploadAll: startUpload(false); break;
+    case ClickAction::UploadAll:
+      if (!refusedForMissingSettings()) startUpload(false);
+      break;
     case ClickAction::UploadSelected:
       if (!anyTicked()) {
         setStatus(kTickFirst);
         return;
       }
-      startUpload(true);
+      if (!refusedForMissingSettings()) startUpload(true);
       break;
     default: break;
   }

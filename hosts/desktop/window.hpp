@@ -88,6 +88,7 @@ class Window final : public QWidget, private ViewEvents {
   void startGallery();
   void describeJob();
   void startUpload(bool onlyTicked);
+  bool refusedForMissingSettings();
   void requestStop();
   void setStatus(const QString& text);
   void showNotice(const QString& text);

@@ -250,6 +250,10 @@ void Program::start() {
     return;
   }
   for (const std::string& warning : applied_.warnings) complain("warning: " + warning);
+  if (!applied_.missing.empty()) {
+    fail(Usage, app::missingSettingsText(applied_));
+    return;
+  }
   if (applied_.defaultPassword) complain(std::string("warning: ") + app::DefaultPasswordWarning);
   describeJob();
 }

@@ -390,6 +390,18 @@ TEST_F(KivphotoTest, BadSettingsExitTwoNamingTheProperty) {
     EXPECT_EQ(outcome.status, 2) << c.message;
     EXPECT_NE(outcome.err.find(c.message), std::string::npos) << outcome.err;
   }
+  // The control's own vehicle and company are another dealer's: without them
+  // photos may be listed, never sent.
+  const std::vector<std::string> unnamed = {"--folder", dock_.path().string(), "--web", servers_.webBase(),
+                                            "--ftp", servers_.ftpHost()};
+  std::vector<std::string> uploadAll = unnamed, list = unnamed;
+  uploadAll.push_back("upload-all");
+  list.push_back("list");
+  const Outcome refused = run(uploadAll, {"KIV_FTP_PASSWORD=" + servers_.password()});
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_NE(refused.err.find("--vehicle (VehicleID) and --company (CompanyID) are given"), std::string::npos)
+      << refused.err;
+  EXPECT_EQ(run(list).status, 0);
   EXPECT_TRUE(received().empty());
   EXPECT_TRUE(fs::exists(dock_ / "IMG_0001.JPG"));
 }

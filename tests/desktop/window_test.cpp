@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QStyleOptionSlider>
 #include <QTest>
 
@@ -238,7 +239,7 @@ TEST_F(DesktopWindowTest, TickingTwoBoxesAndUploadingSelectedSendsExactlyThoseTw
   EXPECT_EQ(w->exitStatus(), 0);
 }
 
-TEST_F(DesktopWindowTest, UploadSelectedWithNothingTickedOnlyGivesAHint) {
+TEST_F(DesktopWindowTest, UploadWithNothingTickedOrNoVehicleGivenSendsNothingAndSaysWhy) {
   test::DealerServers servers;
   servers.reset();
   photos(2);
@@ -247,8 +248,14 @@ TEST_F(DesktopWindowTest, UploadSelectedWithNothingTickedOnlyGivesAHint) {
   ASSERT_TRUE(w->waitIdle());
   EXPECT_TRUE(w->isVisible());
   EXPECT_EQ(w->status(), "Tick the photos to send first.");
+
+  click(view(*w, "imgUploadAll"));
+  ASSERT_TRUE(w->waitIdle());
+  EXPECT_TRUE(w->status().contains("--vehicle (VehicleID)")) << w->status().toStdString();
+  EXPECT_TRUE(w->findChild<QPushButton*>("close")->isVisible());
   EXPECT_TRUE(servers.requests().empty());
   EXPECT_TRUE(messages.empty());
+  EXPECT_EQ(filesIn(dock).size(), 2u);
 }
 
 TEST_F(DesktopWindowTest, CancelEscapeOrCloseDuringAnUploadStopAfterThePhotoInFlight) {
