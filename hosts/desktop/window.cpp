@@ -117,7 +117,8 @@ Window::Window(app::Options options, QWidget* parent)
   const int surfaceHeight = static_cast<int>(surface.Height / host::scale::TwipsPerPixel);
   setFixedSize(surfaceWidth, surfaceHeight + kStatusHeight);
 
-  auto* strip = new QWidget(this);
+  strip_ = new QWidget(this);
+  auto* strip = strip_;
   strip->setObjectName("statusStrip");
   strip->setGeometry(0, surfaceHeight, surfaceWidth, kStatusHeight);
   strip->setAutoFillBackground(true);
@@ -184,11 +185,26 @@ void Window::applySettings() {
 void Window::showSettingError(const std::string& text) {
   settingError_ = text;
   std::fprintf(stderr, "kivphoto-desktop: %s\n", text.c_str());
-  for (auto& [key, view] : views_) view->widget()->setEnabled(false);
+  quietenForSettingError();
   setStatus(QString::fromStdString(text));
   status_->setToolTip(QString::fromStdString(text));
   closeButton_->show();
   closeButton_->setFocus();
+  // The whole error, wrapped: the strip grows upwards over the surface, which
+  // cannot be used now anyway.
+  status_->setWordWrap(true);
+  const int needed = strip_->layout()->hasHeightForWidth() ? strip_->layout()->heightForWidth(width())
+                                                           : strip_->sizeHint().height();
+  const int height = std::max(kStatusHeight, needed + 6);
+  strip_->setGeometry(0, this->height() - height, width(), height);
+  strip_->raise();
+}
+
+// Nothing can be used, and the control's own reminder to dock the camera would
+// point the user the wrong way.
+void Window::quietenForSettingError() {
+  for (auto& [key, view] : views_) view->widget()->setEnabled(false);
+  if (auto reminder = views_.find("Label5"); reminder != views_.end()) reminder->second->widget()->hide();
 }
 
 // The title says which vehicle, folder and server the window works with.
@@ -460,7 +476,8 @@ void Window::applySnapshot(const SurfaceSnapshot& shot) {
   }
   if (added) updateTabOrder();
   if (!settingError_.empty()) {
-    for (auto& [key, view] : views_) view->widget()->setEnabled(false);
+    quietenForSettingError();
+    strip_->raise();
   }
   lookBusy();
   update();

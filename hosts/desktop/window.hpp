@@ -89,6 +89,7 @@ class Window final : public QWidget, private ViewEvents {
   void describeJob();
   void startUpload(bool onlyTicked);
   bool refusedForMissingSettings();
+  void quietenForSettingError();
   void requestStop();
   void setStatus(const QString& text);
   void showNotice(const QString& text);
@@ -127,6 +128,7 @@ class Window final : public QWidget, private ViewEvents {
   bool shownOnce_ = false;
   bool starting_ = false;
   QTimer busyCursorDelay_;
+  QWidget* strip_ = nullptr;
   QLabel* status_ = nullptr;
   QString idleStatus_;  // what the window works with, shown while nothing else is to say
   QPushButton* closeButton_ = nullptr;

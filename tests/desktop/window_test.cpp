@@ -8,6 +8,7 @@
 #include "support/temp_dir.hpp"
 
 #include <QApplication>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QStyleOptionSlider>
@@ -253,6 +254,9 @@ TEST_F(DesktopWindowTest, UploadWithNothingTickedOrNoVehicleGivenSendsNothingAnd
   ASSERT_TRUE(w->waitIdle());
   EXPECT_TRUE(w->status().contains("--vehicle (VehicleID)")) << w->status().toStdString();
   EXPECT_TRUE(w->findChild<QPushButton*>("close")->isVisible());
+  const auto* status = w->findChild<QLabel*>("status");
+  EXPECT_GT(status->heightForWidth(status->width()), 24) << "a long error wraps";
+  EXPECT_GE(status->height(), status->heightForWidth(status->width())) << "and can be read whole";
   EXPECT_TRUE(servers.requests().empty());
   EXPECT_TRUE(messages.empty());
   EXPECT_EQ(filesIn(dock).size(), 2u);
@@ -409,6 +413,7 @@ TEST_F(DesktopWindowTest, ThePropertyFileIsWrittenOnlyWithSaveAndADamagedOneStop
             "property file " + file.string() + ", line 1: IMAGEWIDTH: Type mismatch: \"wide\" is not a number");
   w->runOnControl([](Upload& u) { EXPECT_EQ(u.Image2.Count(), 1) << "no gallery"; });
   EXPECT_FALSE(view(*w, "imgUploadAll").isEnabled());
+  EXPECT_FALSE(view(*w, "Label5").isVisible()) << "no reminder to dock the camera";
   EXPECT_EQ(w->exitStatus(), 2);
   QTest::keyClick(w.get(), Qt::Key_Escape);
   EXPECT_FALSE(w->isVisible());
