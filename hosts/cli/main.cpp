@@ -1,6 +1,7 @@
 // kivphoto: runs the photo-upload control without a window.
 #include "options.hpp"
 #include "process_guard.hpp"
+#include "run_record.hpp"
 #include "settings.hpp"
 #include "terminal_site.hpp"
 #include "utf8_path.hpp"
@@ -153,33 +154,23 @@ std::vector<std::string> waitingPhotos(const Upload& upload) {
 // folder. The photos asked for and not sent are named on standard error.
 int reportOutcome(const TerminalSite& site, const std::vector<std::string>& asked,
                   const std::vector<std::string>& listed, const std::string& folder, bool quiet) {
-  std::vector<std::string> left;
-  for (const std::string& file : asked) {
-    if (site.sent().count(file) == 0) left.push_back(file);
-  }
-  if (!quiet) {
-    const std::set<std::string> askedSet(asked.begin(), asked.end());
-    std::size_t still = 0, notAsked = 0;
-    for (const std::string& file : listed) {
-      if (site.sent().count(file) != 0) continue;
-      ++still;
-      if (askedSet.count(file) == 0) ++notAsked;
-    }
-    std::cout << "Sent " << asked.size() - left.size() << " of " << asked.size() << " photos";
-    if (!site.unreduced().empty()) std::cout << " (" << site.unreduced().size() << " at full size)";
-    std::cout << "; " << still << (still == 1 ? " is" : " are") << " still in the folder";
-    if (notAsked > 0) std::cout << " (" << notAsked << " not asked for)";
-    std::cout << ".\n" << std::flush;
-  }
+  app::RunRecord run;
+  run.asked = asked;
+  run.listed = listed;
+  run.sent = site.sent();
+  run.reasons = site.kept();
+  run.unreduced = site.unreduced().size();
+  if (!quiet) std::cout << run.summary() << '\n' << std::flush;
   if (site.stopped()) std::cerr << "kivphoto: the upload was stopped on request\n";
+  const std::vector<std::string> left = run.notSent();
   if (left.empty() && site.messageBoxes() == 0) return kAllSent;
   if (!left.empty()) {
     std::cerr << "kivphoto: " << left.size() << " of " << asked.size()
               << " photos were not sent and are still in the folder:\n";
     for (const std::string& file : left) {
-      const auto kept = site.kept().find(file);
+      const auto kept = run.reasons.find(file);
       std::cerr << "  " << shownName(file, folder);
-      if (kept != site.kept().end()) std::cerr << " (" << kept->second << ')';
+      if (kept != run.reasons.end()) std::cerr << " (" << kept->second << ')';
       std::cerr << '\n';
     }
   } else {

@@ -34,5 +34,6 @@ int main(int argc, char** argv) {
   kiv::desktop::Window window(std::move(options));
   window.show();
   QApplication::exec();
+  window.reportRun();
   return window.exitStatus();
 }

@@ -46,6 +46,10 @@ class Window::Site final : public host::Site {
     if (name == "CloseApp") window_.closeApp_ = true;
   }
   std::int16_t MsgBox(std::string_view prompt, std::int16_t buttons, std::string_view title) override {
+    {
+      std::lock_guard lock(window_.askedMutex_);
+      window_.messages_.emplace_back(prompt);
+    }
     int answer = 1;
     onWindowThread([&] {
       answer = window_.showMessage(QString::fromStdString(std::string(prompt)), buttons,
@@ -59,6 +63,10 @@ class Window::Site final : public host::Site {
     window_.sent_.insert(path);
   }
   void PhotoKept(const std::string& path, std::string_view reason) override {
+    {
+      std::lock_guard lock(window_.askedMutex_);
+      window_.reasons_[path] = std::string(reason);
+    }
     const QString text =
         QFileInfo(QString::fromStdString(path)).fileName() + ": " + QString::fromStdString(std::string(reason));
     onWindowThread([&] { window_.showNotice(text); });
@@ -243,7 +251,10 @@ void Window::startGallery() {
   bool express = false;
   runOnControl([&](Upload& upload) { express = text::upper(upload.KIVType()) == "EXPRESSPHOTOS"; });
   if (express && refusedForMissingSettings()) return;
-  post([](Upload& upload) { upload.Show(); });
+  post([this, express](Upload& upload) {
+    upload.Show();
+    if (express) recordAsked(upload, false);
+  });
 }
 
 // The control's defaults name another dealer's car and servers: the photos
@@ -429,20 +440,57 @@ void Window::startUpload(bool onlyTicked) {
   stopRequested_ = false;
   setStatus("Uploading... Cancel or Escape stops after the photo being sent.");
   post([this, onlyTicked](Upload& upload) {
-    std::vector<std::string> asked;
-    const host::Variant::Array& files = upload.sFiles.array();
-    for (std::size_t i = 0; i < files.size() && !files[i].empty(); ++i) {
-      const auto index = static_cast<std::int16_t>(i);
-      const bool ticked = upload.chkSelect.Exists(index) && upload.chkSelect[index].Value == 1;
-      if (!onlyTicked || ticked) asked.push_back(files[i]);
-    }
-    {
-      std::lock_guard lock(askedMutex_);
-      asked_.insert(asked_.end(), asked.begin(), asked.end());
-    }
+    recordAsked(upload, onlyTicked);
     performClick(upload, onlyTicked ? ClickAction::UploadSelected : ClickAction::UploadAll, -1);
   });
   lookBusy();
+}
+
+// On the control's thread, before the photos go: which the run asks for (the
+// ticked ones, or all) and which the gallery lists.
+void Window::recordAsked(Upload& upload, bool onlyTicked) {
+  std::lock_guard lock(askedMutex_);
+  ranUpload_ = true;
+  const host::Variant::Array& files = upload.sFiles.array();
+  for (std::size_t i = 0; i < files.size() && !files[i].empty(); ++i) {
+    const auto index = static_cast<std::int16_t>(i);
+    const bool ticked = upload.chkSelect.Exists(index) && upload.chkSelect[index].Value == 1;
+    if (!onlyTicked || ticked) asked_.push_back(files[i]);
+    if (std::find(listed_.begin(), listed_.end(), files[i]) == listed_.end()) listed_.push_back(files[i]);
+  }
+}
+
+app::RunRecord Window::runRecord() const {
+  std::lock_guard lock(askedMutex_);
+  app::RunRecord run;
+  run.asked = asked_;
+  run.listed = listed_;
+  run.sent = sent_;
+  run.reasons = reasons_;
+  run.messages = messages_;
+  run.stopped = stopRequested_;
+  return run;
+}
+
+// After the window has closed: the summary kivphoto would print, and the last
+// run's log for a support call.
+void Window::reportRun() {
+  {
+    std::lock_guard lock(askedMutex_);
+    if (!ranUpload_) return;
+  }
+  const app::RunRecord run = runRecord();
+  std::printf("%s\n", run.summary().c_str());
+  std::fflush(stdout);
+  std::vector<std::string> job;
+  runOnControl([&](Upload& upload) {
+    job.push_back("Vehicle " + upload.VehicleID() + ", company " + upload.CompanyID());
+    job.push_back("Photos from " + upload.FullPath());
+    job.push_back("Web server " + app::withoutCredentials(upload.KIVWEB()) + ", FTP server " + upload.KIVFTP() +
+                  " as " + upload.KIVUser());
+  });
+  if (const auto trouble = app::writeLastRunLog(run, "kivphoto-desktop", job))
+    std::fprintf(stderr, "kivphoto-desktop: %s\n", trouble->c_str());
 }
 
 void Window::paintEvent(QPaintEvent*) {

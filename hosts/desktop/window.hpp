@@ -15,6 +15,7 @@
 // has returned. The property file is written only when --save asks for it.
 
 #include "control_views.hpp"
+#include "run_record.hpp"
 #include "settings.hpp"
 #include "snapshot.hpp"
 
@@ -73,6 +74,10 @@ class Window final : public QWidget, private ViewEvents {
   // As kivphoto's: 0 every photo asked for was sent, 1 some is still in the
   // folder, 2 a setting is wrong, 3 an error ended a command.
   int exitStatus() const;
+  app::RunRecord runRecord() const;
+  // Once the window has closed, after an upload: the summary line on standard
+  // output and the last run's log.
+  void reportRun();
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -88,6 +93,7 @@ class Window final : public QWidget, private ViewEvents {
   void startGallery();
   void describeJob();
   void startUpload(bool onlyTicked);
+  void recordAsked(Upload& upload, bool onlyTicked);
   bool refusedForMissingSettings();
   void quietenForSettingError();
   void requestStop();
@@ -124,6 +130,10 @@ class Window final : public QWidget, private ViewEvents {
   mutable std::mutex askedMutex_;
   std::vector<std::string> asked_;  // photos an upload command was asked to send
   std::set<std::string> sent_;      // photos the control reported sent and deleted
+  std::vector<std::string> listed_;
+  std::map<std::string, std::string> reasons_;  // why the control kept a photo
+  std::vector<std::string> messages_;           // what its message boxes said
+  bool ranUpload_ = false;
   bool closeWhenIdle_ = false;
   bool shownOnce_ = false;
   bool starting_ = false;

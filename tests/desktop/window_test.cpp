@@ -238,6 +238,17 @@ TEST_F(DesktopWindowTest, TickingTwoBoxesAndUploadingSelectedSendsExactlyThoseTw
   EXPECT_EQ(numbers, 2);
   EXPECT_TRUE(messages.empty()) << messages.front();
   EXPECT_EQ(w->exitStatus(), 0);
+
+  // After the window: kivphoto's summary, and a log without the password.
+  ::setenv("XDG_STATE_HOME", (tmp / "state").c_str(), 1);
+  testing::internal::CaptureStdout();
+  w->reportRun();
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Sent 2 of 2 photos; 3 are still in the folder (3 not asked for).\n");
+  const std::string log = test::readFile(tmp / "state" / "kivPhotoUpload" / "last-run.log");
+  EXPECT_NE(log.find("Vehicle 41, company 7\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("Sent 2 of 2 photos"), std::string::npos) << log;
+  EXPECT_EQ(log.find(servers.password()), std::string::npos) << log;
+  ::unsetenv("XDG_STATE_HOME");
 }
 
 TEST_F(DesktopWindowTest, UploadWithNothingTickedOrNoVehicleGivenSendsNothingAndSaysWhy) {

@@ -51,6 +51,7 @@ TEST_F(SettingsTest, TheCommandLineOverridesTheFileAndNothingIsWrittenUnasked) {
   EXPECT_EQ(upload.FullPath(), "/dock");
   EXPECT_TRUE(applied.folderGiven);
   EXPECT_FALSE(applied.defaultPassword);
+  EXPECT_EQ(applied.missing, (std::vector<std::string>{"--company (CompanyID)", "--web (KIVWEB)", "--ftp (KIVFTP)"}));
   EXPECT_EQ(test::readFile(file), "FullPath = \"/dock\"\nIMAGEWIDTH = 800\nKIVPassword = \"stored\"\n");
 
   saveProperties(upload, file);
