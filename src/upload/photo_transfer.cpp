@@ -125,6 +125,10 @@ TransferOutcome transferPrepared(const TransferSettings& settings, Connections& 
   // Without a usable answer there is no name to store the photo under.
   const auto number = request && request->succeeded() ? parsePhotoNumberAnswer(answer) : std::nullopt;
   if (!number) {
+    sink.photoKept(prepared.path, !request ? "the web server did not answer"
+                                  : !request->succeeded()
+                                      ? "the web server answered with status " + std::to_string(request->status())
+                                      : std::string("the web server's answer held no photo number"));
     sink.communicationError();
     return {};
   }
@@ -142,6 +146,7 @@ TransferOutcome transferPrepared(const TransferSettings& settings, Connections& 
   TransferOutcome outcome;
   outcome.stored = ftp.putFile(workingFile, number->remoteName);
   outcome.loginRefused = ftp.loginRefused();
+  outcome.unreachable = ftp.unreachable();
   outcome.sent = copy->original();
 
   request.reset();
@@ -149,6 +154,7 @@ TransferOutcome transferPrepared(const TransferSettings& settings, Connections& 
   sink.pointerReleased();
 
   if (!outcome.stored) {
+    sink.photoKept(prepared.path, ftp.trouble());
     sink.communicationError();
     return outcome;
   }

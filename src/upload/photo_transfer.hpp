@@ -36,10 +36,11 @@ class TransferSink {
   virtual void caption(const std::string& text) = 0;
   // The transfer no longer keeps the pointer busy.
   virtual void pointerReleased() = 0;
-  // The one message a failed transfer shows.
+  // The one message a failed transfer shows. Where the transfer knows why, the
+  // photo is first reported kept with the reason, for the host to say.
   virtual void communicationError() = 0;
-  // The photo was not sent, asked no number and stays for the next upload,
-  // for a reason the user should hear that is no failure of the servers.
+  // The photo was not sent and stays for the next upload, for a reason the
+  // user should hear: it is still being written, or why the servers failed it.
   virtual void photoKept(const std::string& path, const std::string& reason) = 0;
 };
 
@@ -60,6 +61,7 @@ class Connections {
 struct TransferOutcome {
   bool stored = false;
   bool loginRefused = false;  // the FTP server refused the account
+  bool unreachable = false;   // no connection to the FTP server could be made
   std::optional<fs::FileStamp> sent;  // the photo as it was read for sending
 };
 

@@ -59,7 +59,7 @@ std::int32_t runUpload(const TransferSettings& settings, fs::FileSystemObject& f
       sink.photoSent(photo.path);
       removeEmptiedSubFolders(fileSystem, folder);
     }
-    if (outcome.loginRefused || sink.stopRequested()) break;
+    if (outcome.loginRefused || outcome.unreachable || sink.stopRequested()) break;
   }
   return sent;
 }

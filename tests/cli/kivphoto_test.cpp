@@ -335,6 +335,19 @@ TEST_F(KivphotoTest, RefusedPutKeepsThePhotoAndExitsOne) {
   EXPECT_NE(outcome.err.find("IMG_0002.JPG"), std::string::npos) << outcome.err;
   EXPECT_TRUE(fs::exists(dock_ / "IMG_0002.JPG"));
   EXPECT_EQ(kiv::test::pictureSize(dock_ / "IMG_0002.JPG"), std::make_pair(800, 600));
+  EXPECT_NE(outcome.err.find("IMG_0002.JPG (the FTP server answered \"5"), std::string::npos) << outcome.err;
+
+  // A server nobody answers at: said once, and the run ends after that photo.
+  std::vector<std::string> arguments = serverOptions();
+  const auto ftp = std::find(arguments.begin(), arguments.end(), "--ftp");
+  *(ftp + 1) = "127.0.0.1:1";
+  arguments.push_back("upload-all");
+  const Outcome down = run(arguments, {"KIV_FTP_PASSWORD=" + servers_.password()});
+  EXPECT_EQ(down.status, 1);
+  EXPECT_NE(down.err.find("could not reach the FTP server 127.0.0.1:1"), std::string::npos) << down.err;
+  std::size_t boxes = 0;
+  for (std::size_t at = 0; (at = down.err.find("communication error", at)) != std::string::npos; ++at) ++boxes;
+  EXPECT_EQ(boxes, 1u) << down.err;
 }
 
 #ifndef _WIN32
@@ -409,6 +422,8 @@ TEST_F(KivphotoTest, BadSettingsExitTwoNamingTheProperty) {
 TEST_F(KivphotoTest, PasswordComesFromTheEnvironmentOrAFileAndIsNeverPrinted) {
   const Outcome withoutPassword = runWithServers({"upload", "1"}, false);
   EXPECT_EQ(withoutPassword.status, 1);
+  EXPECT_NE(withoutPassword.err.find("the FTP server refused the login for " + servers_.user()), std::string::npos)
+      << withoutPassword.err;
   EXPECT_NE(withoutPassword.err.find("warning: no FTP password is set"), std::string::npos) << withoutPassword.err;
   EXPECT_TRUE(fs::exists(dock_ / "IMG_0001.JPG"));
 

@@ -32,9 +32,10 @@ class KIV_EXPORT Site {
   // Asked between the photos of an upload run: true ends the run as after its
   // last photo, leaving the rest in the folder. The default never stops.
   virtual bool StopRequested();
-  // The photo was not sent and stays in the folder for a reason that is no
-  // failure (it is still being written), given in words for the user. The
-  // default says nothing.
+  // The photo was not sent and stays in the folder, for a reason given in
+  // words for the user: it is still being written, or why the servers failed
+  // it (the control's communication-error box follows). The default says
+  // nothing.
   virtual void PhotoKept(const std::string& path, std::string_view reason);
   // The photo of an upload run is on the server and was deleted from the
   // folder: how a host learns what a run sent. The default ignores it.

@@ -133,6 +133,11 @@ class KIV_EXPORT FtpConnection {
   // True once the server answered the login with 530: every further login
   // with this account would be refused too.
   bool loginRefused() const;
+  // No connection or login ever succeeded, for a reason other than a refused
+  // login: a run stops rather than wait on it once per photo.
+  bool unreachable() const;
+  // Why the last operation failed, in the user's words (never the password).
+  std::string trouble() const;
 
  private:
   friend class Session;

@@ -1,5 +1,7 @@
 #include "rules.hpp"
 
+#include <cctype>
+
 #include <algorithm>
 #include <mutex>
 #include <set>
@@ -82,6 +84,26 @@ bool isControl(char c) {
 
 bool safeInCommand(std::string_view text) {
   return std::none_of(text.begin(), text.end(), [](char c) { return c != '\t' && isControl(c); });
+}
+
+std::string describe(const FtpTrouble& trouble) {
+  std::string reply = trouble.reply;
+  while (!reply.empty() && (reply.back() == '\r' || reply.back() == '\n' || reply.back() == ' ')) reply.pop_back();
+  if (!trouble.password.empty() && reply.find(trouble.password) != std::string::npos) reply = "(a reply that repeated the password)";
+  if (trouble.refused) return "the FTP server refused the login for " + trouble.user;
+  if (trouble.neverLoggedIn && reply.empty()) return "could not reach the FTP server " + trouble.server;
+  if (trouble.neverLoggedIn) return "the FTP server " + trouble.server + " did not let " + trouble.user + " in: " + reply;
+  if (reply.empty()) return "the FTP server " + trouble.server + " did not confirm the photo";
+  return "the FTP server answered \"" + reply + "\"";
+}
+
+std::string refusingReply(const std::vector<std::string>& lines) {
+  for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
+    if (line->size() >= 3 && (*line)[0] >= '4' && (*line)[0] <= '5' && std::isdigit(static_cast<unsigned char>((*line)[1])) &&
+        std::isdigit(static_cast<unsigned char>((*line)[2])))
+      return *line;
+  }
+  return {};
 }
 
 std::chrono::seconds putConfirmationWait(const Timeouts& limits, std::uint64_t bytes) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // What every platform's internet client shares: the time-outs in force and the
 // rules a name must pass before it goes into a command or a URL.
@@ -31,5 +32,21 @@ std::chrono::seconds putConfirmationWait(const Timeouts& limits, std::uint64_t b
 // A name or address with an optional port, nothing that would change the
 // meaning of a URL made with it.
 bool isPlainHost(std::string_view host);
+
+// What an FTP client knows of its last failure.
+struct FtpTrouble {
+  bool refused = false;        // the login was answered with 530
+  bool neverLoggedIn = false;  // no connection or login ever succeeded
+  std::string server;          // "host[:port]"
+  std::string user;
+  std::string password;        // only to keep it out of the words
+  std::string reply;           // the server's last refusing reply, if any
+};
+// The failure in the user's words: the refused login names the account, an
+// unreachable server its address, otherwise the server's reply. Never the
+// password, even where a server repeats it.
+std::string describe(const FtpTrouble& trouble);
+// The last reply line of the lines given that refuses (code 400 and up).
+std::string refusingReply(const std::vector<std::string>& lines);
 
 }  // namespace kiv::net::detail

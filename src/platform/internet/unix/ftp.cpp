@@ -131,6 +131,8 @@ struct FtpConnection::Impl {
   CURLcode lastResult = CURLE_OK;
   std::string lastCommand;           // the verb of the last command sent
   bool stuckAfterEprt = false;       // the last put was stopped after a refused EPRT
+  std::string user, password;        // for the words of a failure, never sent in them
+  std::string troubleReply;          // the refusing reply of the last failed perform
 
   // The name of a file in the folder entered, relative to the login folder when none was.
   std::string inFolder(const std::string& name) const { return folder.empty() ? name : folder + "/" + name; }
@@ -168,6 +170,7 @@ struct FtpConnection::Impl {
     if (anyReplyStartsWith("230")) loggedIn = true;
     if (result == CURLE_LOGIN_DENIED && anyReplyStartsWith("530")) refused = true;
     if (result != CURLE_OK && (!loggedIn || refused)) gaveUp = true;
+    if (result != CURLE_OK) troubleReply = refusingReply(replies);
     return result == CURLE_OK;
   }
 
@@ -339,6 +342,8 @@ std::unique_ptr<FtpConnection> Session::connectFtp(const std::string& host,
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "ftp");
     // An HTTP proxy would get the account and could claim a put it never made.
     curl_easy_setopt(e, CURLOPT_PROXY, "");
+    impl->user = user;
+    impl->password = password;
     curl_easy_setopt(e, CURLOPT_USERNAME, user.c_str());
     curl_easy_setopt(e, CURLOPT_PASSWORD, password.c_str());
     curl_easy_setopt(e, CURLOPT_FTPPORT, "-");
@@ -374,6 +379,12 @@ bool FtpConnection::createDirectory(const std::string& name) {
 }
 
 bool FtpConnection::loginRefused() const { return impl_->refused; }
+
+bool FtpConnection::unreachable() const { return impl_->gaveUp && !impl_->refused; }
+
+std::string FtpConnection::trouble() const {
+  return describe({impl_->refused, !impl_->loggedIn, impl_->server, impl_->user, impl_->password, impl_->troubleReply});
+}
 
 bool FtpConnection::putFile(const std::string& local, const std::string& remoteName) {
   if (!staysInFolder(remoteName)) return false;

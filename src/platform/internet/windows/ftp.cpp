@@ -42,6 +42,7 @@ struct FtpConnection::Impl {
   std::string folder;     // the folder puts go into, once entered: "/12"
   std::string server;     // "host[:port]" as given, what its data mode is remembered by
   bool passive = false;   // data connections go to the server
+  std::string troubleReply;  // the refusing reply of the last failed operation
   // Why the last put could not make its active data connection, if that is why it failed.
   const char* activeTrouble = nullptr;
   Handle internet;        // FTP's own, never through a proxy
@@ -100,6 +101,16 @@ struct FtpConnection::Impl {
   // its connect failed, made the later calls fail without dialling again.
   template <typename Step>
   Outcome perform(Step step) {
+    const Outcome result = performSteps(step);
+    if (result != Outcome::Done) {
+      const std::string reply = lastReply();
+      troubleReply = replyCode(reply) >= 400 ? reply : std::string();
+    }
+    return result;
+  }
+
+  template <typename Step>
+  Outcome performSteps(Step step) {
     if (!usable || gaveUp) return Outcome::Silent;
     bool fresh = false;
     if (!connection) {
@@ -289,6 +300,12 @@ bool FtpConnection::createDirectory(const std::string& name) {
 }
 
 bool FtpConnection::loginRefused() const { return impl_->refused; }
+
+bool FtpConnection::unreachable() const { return impl_->gaveUp && !impl_->refused; }
+
+std::string FtpConnection::trouble() const {
+  return describe({impl_->refused, !impl_->loggedIn, impl_->server, impl_->user, impl_->password, impl_->troubleReply});
+}
 
 bool FtpConnection::putFile(const std::string& local, const std::string& remoteName) {
   try {
