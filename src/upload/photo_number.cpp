@@ -4,6 +4,8 @@
 #include <platform/host/variant.hpp>
 #include <platform/internet/internet.hpp>
 
+#include <cmath>
+
 #include <algorithm>
 #include <vector>
 
@@ -32,7 +34,10 @@ std::optional<PhotoNumberAnswer> parsePhotoNumberAnswer(std::string_view body) {
 
   PhotoNumberAnswer answer;
   try {
-    answer.photoNumber = host::toInt32(host::parseNumber(fields[0]));
+    // "1.5" would be rounded to a number another photo may get too.
+    const double number = host::parseNumber(fields[0]);
+    if (number != std::floor(number)) return std::nullopt;
+    answer.photoNumber = host::toInt32(number);
   } catch (const Error&) {
     return std::nullopt;
   }

@@ -132,6 +132,12 @@ TransferOutcome transferPrepared(const TransferSettings& settings, Connections& 
     sink.communicationError();
     return {};
   }
+  if (connections.storedNames().count(number->remoteName) != 0) {
+    sink.photoKept(prepared.path, "the web server gave photo number " + std::to_string(number->photoNumber) +
+                                      " a second time; the photo sent under it is not overwritten");
+    sink.communicationError();
+    return {};
+  }
 
   const std::string& workingFile = copy->path();
   sink.caption("Resizing photo");
@@ -158,6 +164,7 @@ TransferOutcome transferPrepared(const TransferSettings& settings, Connections& 
     sink.communicationError();
     return outcome;
   }
+  connections.storedNames().insert(number->remoteName);
   if (settings.prefered) notifyPrimary(settings, session, number->photoNumber);
   return outcome;
 }

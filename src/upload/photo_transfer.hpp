@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 
@@ -51,11 +52,15 @@ class Connections {
   explicit Connections(const TransferSettings& settings);
   net::Session& web() { return web_; }
   net::FtpConnection& ftp();
+  // The remote names this run has stored: a web server that hands out one
+  // number twice must not have the second photo put over the first.
+  std::set<std::string>& storedNames() { return storedNames_; }
 
  private:
   TransferSettings settings_;
   net::Session web_;
   std::unique_ptr<net::FtpConnection> ftp_;
+  std::set<std::string> storedNames_;
 };
 
 struct TransferOutcome {

@@ -32,9 +32,10 @@ std::int32_t runUpload(const TransferSettings& settings, fs::FileSystemObject& f
   Connections connections(settings);
 
   // While one photo goes over the network, the next ones are read and
-  // reduced on the other cores; only a few at a time, so memory stays flat.
-  // What a stopped or failed run prepared is discarded with the queue.
-  const std::size_t ahead = std::max(2u, std::thread::hardware_concurrency());
+  // reduced on the other cores; only a few at a time, whatever the core count
+  // (a terminal server has dozens), so memory and threads stay flat. What a
+  // stopped or failed run prepared is discarded with the queue.
+  const std::size_t ahead = std::clamp(std::thread::hardware_concurrency(), 2u, 4u);
   const std::pair<std::int16_t, std::int16_t> size{settings.width, settings.height};
   std::deque<std::future<PreparedPhoto>> queue;
   std::size_t next = 0;

@@ -348,6 +348,15 @@ TEST_F(KivphotoTest, RefusedPutKeepsThePhotoAndExitsOne) {
   std::size_t boxes = 0;
   for (std::size_t at = 0; (at = down.err.find("communication error", at)) != std::string::npos; ++at) ++boxes;
   EXPECT_EQ(boxes, 1u) << down.err;
+
+  // One number handed out for every photo: the first keeps its name, no
+  // other photo is put over it.
+  servers_.reset();
+  servers_.configure("body=7%7CV_%7CP");
+  const Outcome repeated = runWithServers({"upload-all"});
+  EXPECT_EQ(repeated.status, 1);
+  EXPECT_EQ(received(), std::vector<std::string>{"V_P7.jpg"});
+  EXPECT_NE(repeated.err.find("gave photo number 7 a second time"), std::string::npos) << repeated.err;
 }
 
 #ifndef _WIN32

@@ -28,7 +28,7 @@ TEST(PhotoNumberTest, OnlySpacesAreTrimmedFromTheNamePieces) {
 }
 
 TEST(PhotoNumberTest, RefusesAnswersThatCannotNameAFileSafely) {
-  for (const char* body : {"", "42", "42|A", "x42|A|B", "|A|B", "2147483648|A|B", "4 2|A|B",
+  for (const char* body : {"", "42", "42|A", "x42|A|B", "|A|B", "2147483648|A|B", "4 2|A|B", "1.5|A|B",
                            "<html>Service unavailable</html>"}) {
     EXPECT_FALSE(parsePhotoNumberAnswer(body)) << body;
   }
