@@ -84,6 +84,11 @@ Variant fromC(const kiv_variant& v) {
   }
 }
 
+// Whether kiv_variant_clear may free the value as it claims to be.
+bool wellFormed(const kiv_variant& v) {
+  return v.vt != KIV_VT_STR_ARRAY || v.u.array.count == 0 || v.u.array.items != nullptr;
+}
+
 // Builds the C value completely before touching out, so a failure leaves out as it was.
 void toC(const Variant& value, kiv_variant& out) {
   kiv_variant made;
@@ -175,11 +180,16 @@ class CallbackPropertyBag final : public host::PropertyBag {
     const OwnedVariant fallback(defaultValue);
     OwnedVariant value(defaultValue);
     kiv_status status = c_.read(c_.user, key_.c_str(), &fallback.c, &value.c);
-    if (status != KIV_S_OK) throwContainerFailure(status, "the container's property bag could not read it");
     try {
+      if (status != KIV_S_OK) throwContainerFailure(status, "the container's property bag could not read it");
       return fromC(value.c);
     } catch (const std::invalid_argument& e) {
+      // Freed as it claims to be, a malformed value would crash the process.
+      kiv_variant_init(&value.c);
       throw Error(errc::TypeMismatch, e.what());
+    } catch (...) {
+      if (!wellFormed(value.c)) kiv_variant_init(&value.c);
+      throw;
     }
   }
 

@@ -560,6 +560,20 @@ TEST_F(ComponentTest, PropertyBagOfCallbacksSavesEveryKeyAndRestoresWithoutNotif
   EXPECT_STREQ(target->vtbl->LastError(target), "UserID: Overflow: 40000 is out of range");
   EXPECT_EQ(target->vtbl->ReadProperties(target, nullptr), KIV_E_POINTER);
 
+  // A hostile bag's malformed values are refused, never freed as they claim.
+  for (const std::uint16_t vt : {std::uint16_t{KIV_VT_STR_ARRAY}, std::uint16_t{99}}) {
+    kiv_property_bag hostile{};
+    hostile.user = const_cast<std::uint16_t*>(&vt);
+    hostile.read = [](void* user, const char*, const kiv_variant*, kiv_variant* value) {
+      value->vt = *static_cast<const std::uint16_t*>(user);
+      value->u.array.items = nullptr;
+      value->u.array.count = 3;
+      return KIV_S_OK;
+    };
+    hostile.write = callbacks.write;
+    EXPECT_EQ(target->vtbl->ReadProperties(target, &hostile), KIV_CONTROL_ERROR(13)) << vt;
+  }
+
   target->vtbl->Release(target);
   EXPECT_EQ(lib.canUnloadNow(), KIV_S_OK);
 }
