@@ -118,7 +118,7 @@ INT_SWITCHES = {"web_down", "status", "primary_status", "size", "ftp_refuse_logi
                 "ftp_refuse_folders", "ftp_fail_put", "ftp_truncate_put",
                 "ftp_drop_put", "ftp_no_size", "ftp_discard_put", "ftp_rate",
                 "ftp_no_greeting", "link_rate", "ftp_active_off", "ftp_no_connect_back",
-                "ftp_no_epsv", "ftp_log_replies"}
+                "ftp_no_epsv", "ftp_log_replies", "redirect_loop"}
 FLOAT_SWITCHES = {"delay", "ftp_stall", "trickle", "link_delay"}
 TEXT_SWITCHES = {"answer", "body", "ftp_pasv_address"}
 ANSWER_MODES = {"normal", "garbage", "few", "nonnumeric", "linebreak", "long", "huge"}
@@ -271,6 +271,16 @@ def make_web_handler(state):
             except ConnectionError:
                 self.close_connection = True
 
+        def redirect(self, location):
+            """A 302 back to the same place: a loop only a bound on redirects ends."""
+            try:
+                self.send_response(302)
+                self.send_header("Location", location)
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+            except ConnectionError:
+                self.close_connection = True
+
         def do_GET(self):
             url = urllib.parse.urlsplit(self.path)
             if url.path.startswith("/_test/"):
@@ -289,6 +299,8 @@ def make_web_handler(state):
                 time.sleep(delay)
             if state.get("web_down"):
                 return self.answer(500, b"Internal Server Error")
+            if url.path == "/capture/VBstorePhoto.asp" and state.get("redirect_loop"):
+                return self.redirect(self.path)
             if url.path == "/capture/VBstorePhoto.asp":
                 status = state.get("status") or 200
                 if status != 200:

@@ -182,6 +182,15 @@ TEST_F(HttpTest, ErrorAnswersComeWithTheirStatusAndBody) {
   EXPECT_EQ(session.openUrl(photoNumberUrl("7"))->status(), 404);
   servers.configure("status=0");
   EXPECT_TRUE(session.openUrl(photoNumberUrl("7"))->succeeded());
+
+  // A redirect loop ends after ten redirects, not at a deadline.
+  servers.reset();
+  servers.configure("redirect_loop=1");
+  EXPECT_FALSE(session.openUrl(photoNumberUrl("7")));
+  const auto requests = servers.requests();
+  EXPECT_LE(std::count_if(requests.begin(), requests.end(),
+                          [](const std::string& line) { return line.rfind("WEB GET", 0) == 0; }),
+            11);
 }
 
 TEST_F(HttpTest, BodyOver64KiBGivesNoRequest) {
