@@ -87,7 +87,9 @@ for _ in \$(seq 1 120); do
 done
 SESSION
       if [ -n "$shot" ]; then
-        echo "sleep 2; import -window root '$shot' 2>/dev/null || true"
+        # The express run takes a second or two; the gallery waits for no input.
+        if [ "$mode" = express ]; then echo "sleep 0.5"; else echo "sleep 2"; fi
+        echo "import -window root '$shot' 2>/dev/null || true"
         echo "xdotool getwindowgeometry --shell \$id >'$work/geometry' 2>/dev/null || true"
       fi
       case $mode in
