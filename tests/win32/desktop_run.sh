@@ -11,9 +11,10 @@
 #       the same with a wrong FTP password: the control's message box is
 #       dismissed, the photo stays in the folder, exit status 1
 #   desktop_run.sh gallery EXE SERVERS_STATE_FILE [SCREENSHOT]
-#       two photos in the gallery, painted before any input (the screenshot);
-#       Upload Selected with nothing ticked sends nothing and the window
-#       stays; with the first photo ticked it sends that one, exit status 0
+#       ten photos in the gallery (four rows, so a scroll bar), painted
+#       before any input (the screenshot); Upload Selected with nothing
+#       ticked sends nothing and the window stays; with the first photo
+#       ticked it sends that one, exit status 0
 set -euo pipefail
 mode=$1
 exe=$2
@@ -63,7 +64,7 @@ SESSION
     password=$(server password) count=3 type="--set KIVType=EXPRESSPHOTOS" expected=0 sent=3
     case $mode in
       refused) password=wrong count=1 expected=1 sent=0 ;;
-      gallery) count=2 type= sent=1 ;;
+      gallery) count=10 type= sent=1 ;;
     esac
     # Slow enough for the screenshot to find the window while it sends.
     [ "$mode" = express ] && get "$web/_test/configure?delay=0.5"
