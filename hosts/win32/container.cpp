@@ -37,6 +37,18 @@ HRESULT Container::PhotoKept(LPCWSTR path, LPCWSTR reason) {
   return S_OK;
 }
 
+HRESULT Container::PhotosAsked(UINT count, const LPCWSTR* paths) {
+  if (count > 0 && paths == nullptr) return E_POINTER;
+  try {
+    for (UINT i = 0; i < count; ++i)
+      if (paths[i] != nullptr) asked_.insert(paths[i]);
+  } catch (...) {
+    return E_OUTOFMEMORY;
+  }
+  askedNothing_ = count == 0;
+  return S_OK;
+}
+
 HRESULT Container::GetMoniker(DWORD, DWORD, IMoniker** moniker) {
   if (moniker != nullptr) *moniker = nullptr;
   return E_NOTIMPL;
@@ -147,13 +159,8 @@ HRESULT EventSink::GetIDsOfNames(REFIID, LPOLESTR*, UINT count, LCID, DISPID* id
   return DISP_E_UNKNOWNNAME;
 }
 
-// Posted, not closed here: the control is still inside the command that
-// raised the event.
 HRESULT EventSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) {
-  if (id == kCloseApp) {
-    closeApp_ = true;
-    PostMessageW(window_, WM_CLOSE, 0, 0);
-  }
+  if (id == kCloseApp && closeApp_) closeApp_();
   return S_OK;
 }
 

@@ -17,6 +17,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 
 namespace kiv::win32 {
 
@@ -36,10 +37,15 @@ class Container final : public IOleClientSite,
   IOleInPlaceActiveObject* activeObject() const { return active_.get(); }
   // The control's status texts go where the host's own go.
   std::function<void(const std::wstring&)> statusText;
-  // What the control reported of its upload runs: the photos sent, and the
-  // ones kept with the reason.
+  // What the control reported of its upload runs: the photos asked for, sent,
+  // and kept with the reason, and whether a command failed.
+  const std::set<std::wstring>& asked() const { return asked_; }
   const std::set<std::wstring>& sent() const { return sent_; }
   const std::map<std::wstring, std::wstring>& kept() const { return kept_; }
+  bool commandFailed() const { return commandFailed_; }
+  // True once after a command that asked for no photo: Upload Selected with
+  // nothing ticked.
+  bool takeAskedNothing() { return std::exchange(askedNothing_, false); }
 
   // IUnknown
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
@@ -95,24 +101,31 @@ class Container final : public IOleClientSite,
   // IUploadReports
   HRESULT STDMETHODCALLTYPE PhotoSent(LPCWSTR path) override;
   HRESULT STDMETHODCALLTYPE PhotoKept(LPCWSTR path, LPCWSTR reason) override;
+  HRESULT STDMETHODCALLTYPE PhotosAsked(UINT count, const LPCWSTR* paths) override;
+  HRESULT STDMETHODCALLTYPE CommandFailed(LPCWSTR) override {
+    commandFailed_ = true;
+    askedNothing_ = false;  // no CloseApp follows a failed command
+    return S_OK;
+  }
 
  private:
   HWND window_ = nullptr;
   RECT place_{};
+  std::set<std::wstring> asked_;
   std::set<std::wstring> sent_;
+  bool askedNothing_ = false;
+  bool commandFailed_ = false;
   std::map<std::wstring, std::wstring> kept_;
   winapi::ComPtr<IOleInPlaceActiveObject> active_;
   ULONG refs_ = 1;
 };
 
-// Receives the control's events (__Upload): CloseApp closes the window.
+// Receives the control's events (__Upload) and hands CloseApp on.
 class EventSink final : public IDispatch {
  public:
-  EventSink(REFIID events, HWND window) : events_(events), window_(window) {}
+  EventSink(REFIID events, std::function<void()> closeApp) : events_(events), closeApp_(std::move(closeApp)) {}
   EventSink(const EventSink&) = delete;
   EventSink& operator=(const EventSink&) = delete;
-
-  bool closeAppSeen() const { return closeApp_; }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
   ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
@@ -124,8 +137,7 @@ class EventSink final : public IDispatch {
 
  private:
   IID events_;
-  HWND window_;
-  bool closeApp_ = false;
+  std::function<void()> closeApp_;
   ULONG refs_ = 1;
 };
 

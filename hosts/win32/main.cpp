@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,7 @@ constexpr int kDefaultWidth = 732;
 constexpr int kDefaultHeight = 556;
 constexpr int kStatusHeight = 24;
 constexpr int kCloseId = 101;
+constexpr const wchar_t* kTickFirst = L"Tick the photos to send first.";
 
 enum Exit { AllSent = 0, SomeLeft = 1, Usage = 2, RunError = 3 };
 
@@ -151,6 +153,7 @@ class Program {
   void setStatus(const std::wstring& text) { SetWindowTextW(status_, text.c_str()); }
   void fail(Exit status, const std::string& text);
   void describeJob();
+  void closeApp();
   void noteOutcome();
   void shutDown();
 
@@ -319,7 +322,7 @@ void Program::activate() {
   winapi::ComPtr<IConnectionPointContainer> points;
   if (SUCCEEDED(control_->QueryInterface(IID_IConnectionPointContainer, points.outVoid())) &&
       SUCCEEDED(points->FindConnectionPoint(kUploadEvents, point_.out()))) {
-    sink_.emplace(kUploadEvents, window_);
+    sink_.emplace(kUploadEvents, [this] { closeApp(); });
     hr = point_->Advise(&*sink_, &cookie_);
     if (FAILED(hr)) cookie_ = 0;
   }
@@ -366,21 +369,39 @@ void Program::fail(Exit status, const std::string& text) {
   SetFocus(close_);
 }
 
-// The photos the control listed and was asked to send are those still in
-// sFiles; a photo sent is deleted from the folder. The COM interface does not
-// tell which command ran, so an upload counts as asked once any listed photo
-// is gone, or always in the express mode, which sends at once.
+// The control closes itself also after Upload Selected with nothing ticked,
+// where it sent nothing; the window stays for the user to tick some.
+// Posted, not closed here: the control is still inside the command that
+// raised the event.
+void Program::closeApp() {
+  if (site_.takeAskedNothing()) {
+    setStatus(kTickFirst);
+    return;
+  }
+  PostMessageW(window_, WM_CLOSE, 0, 0);
+}
+
+// Measured against the photos asked for: those the control reported before
+// each command, or every listed one in the express mode, which sends them as
+// it is shown. A command that failed outright is a run error, as in the Linux
+// window.
 void Program::noteOutcome() {
   if (failed_ || !dispatch_) return;
+  if (site_.commandFailed()) {
+    exit_ = RunError;
+    return;
+  }
   try {
+    std::set<std::wstring> asked = site_.asked();
     Properties properties(dispatch_.get());
-    const std::vector<std::wstring> listed = properties.list("sFiles");
-    const bool express = CompareStringOrdinal(properties.text("KIVType").c_str(), -1, L"EXPRESSPHOTOS", -1, TRUE) == CSTR_EQUAL;
+    if (CompareStringOrdinal(properties.text("KIVType").c_str(), -1, L"EXPRESSPHOTOS", -1, TRUE) == CSTR_EQUAL) {
+      const std::vector<std::wstring> listed = properties.list("sFiles");
+      asked.insert(listed.begin(), listed.end());
+    }
     const std::size_t left = static_cast<std::size_t>(std::count_if(
-        listed.begin(), listed.end(), [&](const std::wstring& file) { return site_.sent().count(file) == 0; }));
-    const bool asked = express || left < listed.size();
-    exit_ = asked && left > 0 ? SomeLeft : AllSent;
-    if (asked && left > 0) complain(std::to_string(left) + " of " + std::to_string(listed.size()) + " photos were not sent");
+        asked.begin(), asked.end(), [&](const std::wstring& file) { return site_.sent().count(file) == 0; }));
+    exit_ = left > 0 ? SomeLeft : AllSent;
+    if (left > 0) complain(std::to_string(left) + " of " + std::to_string(asked.size()) + " photos were not sent");
   } catch (const std::exception& error) {
     complain(error.what());
     exit_ = RunError;

@@ -270,6 +270,8 @@ class Control final
   void setCursor();
   void mouseDown(POINT point);
   void mouseUp(POINT point);
+  // Tells the container which photos an upload command is about to ask for.
+  void reportAsked(bool onlyTicked);
   // Moves the gallery by delta in the direction the bar runs, within its range.
   void scrollBy(std::int32_t delta);
   // One event at a time, as on the classic form: input that arrives while a

@@ -253,8 +253,12 @@ HRESULT Control::activate(bool userInterface) {
     if (document_ != nullptr) document_->SetActiveObject(active, nullptr);
   }
   // The classic control hears Show whenever it comes into view.
-  if (becameVisible) return guardedCall([&] { upload_.Show(); });
-  return S_OK;
+  if (!becameVisible) return S_OK;
+  const HRESULT hr = guardedCall([&] { upload_.Show(); });
+  // Show makes the commands, the hint and the scroll bar visible after its
+  // last refresh; painted only then would they wait for the first input.
+  if (window_ != nullptr) InvalidateRect(window_, nullptr, FALSE);
+  return hr;
 }
 
 }  // namespace kiv::com

@@ -6,6 +6,7 @@
 #include <control/click_routing.hpp>
 
 #include <algorithm>
+#include <vector>
 
 namespace kiv::com {
 namespace {
@@ -37,6 +38,7 @@ void Control::runHandler(Fn&& handler) {
   }
   if (!failure.empty()) {
     const std::wstring text = widen(failure);
+    if (const auto reports = siteReports()) reports->CommandFailed(text.c_str());
     MessageBoxW(ownerWindow(), text.c_str(), kErrorSource, MB_OK | MB_ICONERROR);
   }
 }
@@ -211,7 +213,27 @@ void Control::mouseUp(POINT point) {
   const ClickAction action = clickActionFor(*control);
   if (action == ClickAction::None) return;
   const std::int16_t index = control->Index;
-  runHandler([&] { performClick(upload_, action, index); });
+  runHandler([&] {
+    if (action == ClickAction::UploadAll || action == ClickAction::UploadSelected)
+      reportAsked(action == ClickAction::UploadSelected);
+    performClick(upload_, action, index);
+  });
+}
+
+// The same choice the command makes: every listed photo, or the ticked ones.
+void Control::reportAsked(bool onlyTicked) {
+  const auto reports = siteReports();
+  if (!reports) return;
+  const host::Variant::Array& files = upload_.sFiles.array();
+  std::vector<std::wstring> asked;
+  for (std::size_t i = 0; i < files.size() && !files[i].empty(); ++i) {
+    const auto index = static_cast<std::int16_t>(i);
+    const bool ticked = upload_.chkSelect.Exists(index) && upload_.chkSelect[index].Value == 1;
+    if (!onlyTicked || ticked) asked.push_back(widen(files[i]));
+  }
+  std::vector<LPCWSTR> paths;
+  for (const std::wstring& path : asked) paths.push_back(path.c_str());
+  reports->PhotosAsked(static_cast<UINT>(paths.size()), paths.data());
 }
 
 void Control::scrollBy(std::int32_t delta) {
