@@ -1,5 +1,7 @@
 #include "container.hpp"
 
+#include <filesystem>
+
 #include <olectl.h>
 
 #include <platform/windows/com_base.hpp>
@@ -31,6 +33,8 @@ HRESULT Container::PhotoKept(LPCWSTR path, LPCWSTR reason) {
   if (path == nullptr) return E_POINTER;
   try {
     kept_[path] = reason != nullptr ? reason : L"";
+    // Why, where the window says what happens; the control's box follows a failure.
+    if (statusText) statusText(std::filesystem::path(path).filename().wstring() + L": " + kept_[path]);
   } catch (...) {
     return E_OUTOFMEMORY;
   }

@@ -7,6 +7,7 @@
 #include "process_guard.hpp"
 #include "property_bag.hpp"
 #include "property_file.hpp"
+#include "run_record.hpp"
 #include "settings.hpp"
 #include "utf8_path.hpp"
 
@@ -155,6 +156,7 @@ class Program {
   void describeJob();
   void closeApp();
   void noteOutcome();
+  void reportRun(const std::set<std::wstring>& asked, Properties& properties);
   void shutDown();
 
   app::Options options_;
@@ -402,10 +404,28 @@ void Program::noteOutcome() {
         asked.begin(), asked.end(), [&](const std::wstring& file) { return site_.sent().count(file) == 0; }));
     exit_ = left > 0 ? SomeLeft : AllSent;
     if (left > 0) complain(std::to_string(left) + " of " + std::to_string(asked.size()) + " photos were not sent");
+    if (!asked.empty()) reportRun(asked, properties);
   } catch (const std::exception& error) {
     complain(error.what());
     exit_ = RunError;
   }
+}
+
+// As the Linux window does once it closes: kivphoto's summary on standard
+// output, and the last run's log for a support call.
+void Program::reportRun(const std::set<std::wstring>& asked, Properties& properties) {
+  app::RunRecord run;
+  for (const std::wstring& file : asked) run.asked.push_back(narrow(file));
+  for (const std::wstring& file : properties.list("sFiles")) run.listed.push_back(narrow(file));
+  for (const std::wstring& file : site_.sent()) run.sent.insert(narrow(file));
+  for (const auto& [file, reason] : site_.kept()) run.reasons[narrow(file)] = narrow(reason);
+  say(run.summary() + "\n");
+  const std::vector<std::string> job = {
+      "Vehicle " + narrow(properties.text("VehicleID")) + ", company " + narrow(properties.text("CompanyID")),
+      "Photos from " + narrow(properties.text("FullPath")),
+      "Web server " + app::withoutCredentials(narrow(properties.text("KIVWEB"))) + ", FTP server " +
+          narrow(properties.text("KIVFTP")) + " as " + narrow(properties.text("KIVUser"))};
+  if (const auto trouble = app::writeLastRunLog(run, "kivphoto-desktop", job)) complain(*trouble);
 }
 
 void Program::shutDown() {
