@@ -40,6 +40,10 @@ class Upload;
 
 namespace kiv::desktop {
 
+inline constexpr const char* kTitle = "kivPhotoUpload";
+// The status strip under the control's surface.
+inline constexpr int kStatusHeight = 24;
+
 class ControlThread;
 
 class Window final : public QWidget, private ViewEvents {
