@@ -32,6 +32,7 @@ instance serves a whole test suite:
   ftp_discard_put=1     STOR keeps nothing at all, still answers 226
   ftp_drop_put=1        the connection is dropped once data of a STOR arrives
   ftp_stall=S           STOR is answered only after S seconds
+  ftp_idle_timeout=S    a login with no command for S seconds is ended with 421
   ftp_no_size=1         SIZE is not supported (502)
   ftp_rate=N            the data connection of a STOR reads about N bytes a
                         second at most (0: no limit); a data connection keeps
@@ -118,7 +119,7 @@ INT_SWITCHES = {"web_down", "status", "primary_status", "size", "ftp_refuse_logi
                 "ftp_refuse_folders", "ftp_fail_put", "ftp_truncate_put",
                 "ftp_drop_put", "ftp_no_size", "ftp_discard_put", "ftp_rate",
                 "ftp_no_greeting", "link_rate", "ftp_active_off", "ftp_no_connect_back",
-                "ftp_no_epsv", "ftp_log_replies", "redirect_loop"}
+                "ftp_no_epsv", "ftp_log_replies", "redirect_loop", "ftp_idle_timeout"}
 FLOAT_SWITCHES = {"delay", "ftp_stall", "trickle", "link_delay"}
 TEXT_SWITCHES = {"answer", "body", "ftp_pasv_address"}
 ANSWER_MODES = {"normal", "garbage", "few", "nonnumeric", "linebreak", "long", "huge"}
@@ -484,6 +485,19 @@ def make_ftp_handler(state):
             self.state = state
             self._stall_timer = None
             state.record("FTP CONNECT")
+            # vsftpd's idle_session_timeout: "421" and a close. pyftpdlib's own
+            # idler never fires under this loop, so the login is watched here.
+            self._last_command = time.monotonic()
+            self._idle_watch = None
+            if state.get("ftp_idle_timeout"):
+                self._idle_watch = self.ioloop.call_every(0.2, self._end_if_idle, _errback=self.handle_error)
+
+        def _end_if_idle(self):
+            limit = state.get("ftp_idle_timeout")
+            if limit and time.monotonic() - self._last_command > limit and not self._closed:
+                self._idle_watch.cancel()
+                self.respond("421 Timeout.")
+                self.close_when_done()
 
         def push(self, s):
             delay = state.get("link_delay")
@@ -547,6 +561,7 @@ def make_ftp_handler(state):
                 super().collect_incoming_data(data)
 
         def found_terminator(self):
+            self._last_command = time.monotonic()
             if not self._mute:
                 super().found_terminator()
 
@@ -637,7 +652,7 @@ def make_ftp_handler(state):
 
         def close(self):
             for timer in (getattr(self, "_stall_timer", None), self._mute_watch,
-                          self._link_timer):
+                          self._link_timer, getattr(self, "_idle_watch", None)):
                 if timer is not None and not timer.cancelled:
                     timer.cancel()
             self._stall_timer = None

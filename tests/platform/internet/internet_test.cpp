@@ -18,6 +18,7 @@
 #endif
 
 #include <algorithm>
+#include <thread>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -375,6 +376,22 @@ TEST_F(FtpTest, ARefusedLoginIsTriedOnceAndFailsEveryOperation) {
     EXPECT_EQ(countStartingWith(servers.requests(), "FTP PASS"), 1);
     EXPECT_TRUE(test::filesUnder(servers.ftpRoot()).empty());
   }
+}
+
+TEST_F(FtpTest, ALoginTheServerEndedWhileIdleIsMadeAnewForTheNextPut) {
+  servers.configure("ftp_idle_timeout=1&ftp_log_replies=1");
+  writeFile(temp / "photo.jpg", binaryContent(4096));
+  auto ftp = connect();
+  ASSERT_TRUE(ftp);
+  ftp->createDirectory("12");
+  for (const char* name : {"AB1.jpg", "AB2.jpg", "AB3.jpg"}) {
+    EXPECT_TRUE(ftp->setCurrentDirectory("/12")) << name;
+    EXPECT_TRUE(ftp->putFile((temp / "photo.jpg").string(), name)) << name;
+    std::this_thread::sleep_for(1800ms);  // a slow web answer between two photos
+  }
+  const auto requests = servers.requests();
+  EXPECT_EQ(countStartingWith(requests, "FTP STOR"), 3);
+  EXPECT_GE(countStartingWith(requests, "FTP < 421"), 2) << "the server did end idle logins";
 }
 
 TEST_F(FtpTest, DeadServersFailWithinTimeouts) {

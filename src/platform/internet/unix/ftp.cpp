@@ -154,11 +154,13 @@ struct FtpConnection::Impl {
       curl_easy_setopt(easy.get(), CURLOPT_SERVER_RESPONSE_TIMEOUT, static_cast<long>(responseTimeout->count()));
     }
     CURLcode result = performOn(multi.get(), easy.get());
-    // A kept connection the server has dropped meanwhile answers nothing: the
-    // same step goes once more over a new connection and login.
+    // A kept connection the server has dropped meanwhile answers nothing, or
+    // only the 421 it sent as it ended an idle login: the same step goes once
+    // more over a new connection and login.
     long connects = 0;
     curl_easy_getinfo(easy.get(), CURLINFO_NUM_CONNECTS, &connects);
-    if (result != CURLE_OK && loggedIn && connects == 0 && replies.empty()) {
+    const bool endedByServer = replies.empty() || replies.front().rfind("421", 0) == 0;
+    if (result != CURLE_OK && loggedIn && connects == 0 && endedByServer) {
       if (upload) std::rewind(upload);
       curl_easy_setopt(easy.get(), CURLOPT_FRESH_CONNECT, 1L);
       result = performOn(multi.get(), easy.get());

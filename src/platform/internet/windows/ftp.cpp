@@ -122,9 +122,12 @@ struct FtpConnection::Impl {
       fresh = true;
     }
     Outcome result = step();
-    // A kept connection the server has dropped meanwhile answers nothing: the
-    // same step goes once more over a new connection and login.
-    if (result == Outcome::Silent && !fresh) {
+    // A kept connection the server has dropped meanwhile answers nothing, or
+    // only the 421 it sent as it ended an idle login: the same step goes once
+    // more over a new connection and login.
+    const bool endedByServer =
+        result == Outcome::Silent || (result == Outcome::Refused && replyCode(lastReply()) == 421);
+    if (endedByServer && !fresh) {
       connection.reset();
       const Outcome connected = connect();
       if (connected != Outcome::Done) {
