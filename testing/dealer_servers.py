@@ -30,10 +30,19 @@ instance serves a whole test suite:
   ftp_fail_put=1        STOR answers 552 (quota exceeded)
   ftp_truncate_put=1    STOR keeps only half of the bytes, still answers 226
   ftp_discard_put=1     STOR keeps nothing at all, still answers 226
-  ftp_drop_put=1        the connection is dropped once data of a STOR arrives
+  ftp_drop_put=1        the connection is dropped once data of a STOR arrives,
+                        none of it kept
   ftp_stall=S           STOR is answered only after S seconds
   ftp_idle_timeout=S    a login with no command for S seconds is ended with 421
   ftp_no_size=1         SIZE is not supported (502)
+  ftp_size_reply=TEXT   SIZE is answered with exactly TEXT ("213", "213 12x")
+  ftp_drop_after_size=1 the connection is dropped right after a SIZE reply
+  ftp_drop_before_226=1 the connection is dropped when a STOR's data has all
+                        arrived and is stored, before the 226 that says so
+  ftp_refuse_rename=1   RNFR is refused (550), so nothing is renamed
+  ftp_refuse_delete=1   DELE is refused (550)
+  ftp_refuse_root_cwd=1 CWD to "/" is refused (550), as by a server whose
+                        login folder is all an account may enter
   ftp_rate=N            the data connection of a STOR reads about N bytes a
                         second at most (0: no limit); a data connection keeps
                         the value it found when it opened
@@ -119,9 +128,11 @@ INT_SWITCHES = {"web_down", "status", "primary_status", "size", "ftp_refuse_logi
                 "ftp_refuse_folders", "ftp_fail_put", "ftp_truncate_put",
                 "ftp_drop_put", "ftp_no_size", "ftp_discard_put", "ftp_rate",
                 "ftp_no_greeting", "link_rate", "ftp_active_off", "ftp_no_connect_back",
-                "ftp_no_epsv", "ftp_log_replies", "redirect_loop", "ftp_idle_timeout"}
+                "ftp_no_epsv", "ftp_log_replies", "redirect_loop", "ftp_idle_timeout",
+                "ftp_drop_after_size", "ftp_drop_before_226", "ftp_refuse_root_cwd",
+                "ftp_refuse_rename", "ftp_refuse_delete"}
 FLOAT_SWITCHES = {"delay", "ftp_stall", "trickle", "link_delay"}
-TEXT_SWITCHES = {"answer", "body", "ftp_pasv_address"}
+TEXT_SWITCHES = {"answer", "body", "ftp_pasv_address", "ftp_size_reply"}
 ANSWER_MODES = {"normal", "garbage", "few", "nonnumeric", "linebreak", "long", "huge"}
 # Up to the last "@" before the path, so a password with a stray "@" or "?" is hidden too.
 USERINFO = re.compile(r"^((?:[A-Za-z][A-Za-z0-9+.-]*:)?//)?[^/]*@")
@@ -418,14 +429,17 @@ class SwitchableAuthorizer(DummyAuthorizer):
 
 class DroppingDTPHandler(DTPHandler):
     def handle_read(self):
-        super().handle_read()
-        if (self.receive and self.tot_bytes_received > 0 and not self._closed
+        # Dropped before the first bytes are written, so however small the
+        # photo, the server never holds it whole.
+        if (self.receive and not self._closed
                 and self.cmd_channel.state.get("ftp_drop_put")):
             self.cmd_channel.state.record("FTP DROPPED")
             control = self.cmd_channel
             self._resp = None
             self.close()
             control.close()
+            return
+        super().handle_read()
 
     # DTPHandler binds the event to its own handle_read.
     handle_read_event = handle_read
@@ -566,6 +580,10 @@ def make_ftp_handler(state):
                 super().found_terminator()
 
         def respond(self, resp, logfun=logging.debug):
+            if state.get("ftp_drop_before_226") and resp.startswith("226 Transfer"):
+                # The file is whole on disk by now; only the word of it is lost.
+                self.ioloop.call_later(0, self.close, _errback=self.handle_error)
+                return None
             if state.get("ftp_log_replies"):
                 state.record("FTP < " + one_line(resp))
             return super().respond(resp, logfun)
@@ -607,10 +625,25 @@ def make_ftp_handler(state):
             return super().pre_process_command(line, cmd, arg)
 
         def ftp_CWD(self, path):
+            if state.get("ftp_refuse_root_cwd") and self.fs.fs2ftp(path) == "/":
+                self.respond("550 No such directory.")
+                return
             if state.get("ftp_refuse_folders") and self.fs.fs2ftp(path) != "/":
                 self.respond("550 No such directory.")
                 return
             return super().ftp_CWD(path)
+
+        def ftp_RNFR(self, path):
+            if state.get("ftp_refuse_rename"):
+                self.respond("550 Permission denied.")
+                return
+            return super().ftp_RNFR(path)
+
+        def ftp_DELE(self, path):
+            if state.get("ftp_refuse_delete"):
+                self.respond("550 Permission denied.")
+                return
+            return super().ftp_DELE(path)
 
         def ftp_MKD(self, path):
             if state.get("ftp_refuse_folders"):
@@ -640,7 +673,12 @@ def make_ftp_handler(state):
             if state.get("ftp_no_size"):
                 self.respond("502 Command not implemented.")
                 return
-            return super().ftp_SIZE(path)
+            if state.get("ftp_size_reply", ""):
+                self.respond(state.get("ftp_size_reply"))
+            else:
+                super().ftp_SIZE(path)
+            if state.get("ftp_drop_after_size"):
+                self.close_when_done()
 
         def on_file_received(self, file):
             if state.get("ftp_discard_put"):

@@ -86,7 +86,9 @@ bool safeInCommand(std::string_view text) {
   return std::none_of(text.begin(), text.end(), [](char c) { return c != '\t' && isControl(c); });
 }
 
-std::string describe(const FtpTrouble& trouble) {
+namespace {
+
+std::string describeReply(const FtpTrouble& trouble) {
   std::string reply = trouble.reply;
   while (!reply.empty() && (reply.back() == '\r' || reply.back() == '\n' || reply.back() == ' ')) reply.pop_back();
   if (!trouble.password.empty() && reply.find(trouble.password) != std::string::npos) reply = "(a reply that repeated the password)";
@@ -95,6 +97,14 @@ std::string describe(const FtpTrouble& trouble) {
   if (trouble.neverLoggedIn) return "the FTP server " + trouble.server + " did not let " + trouble.user + " in: " + reply;
   if (reply.empty()) return "the FTP server " + trouble.server + " did not confirm the photo";
   return "the FTP server answered \"" + reply + "\"";
+}
+
+}  // namespace
+
+std::string describe(const FtpTrouble& trouble) {
+  const std::string left =
+      trouble.leftOnServer.empty() ? std::string() : "; " + trouble.leftOnServer + " is left on the server";
+  return describeReply(trouble) + left;
 }
 
 std::string refusingReply(const std::vector<std::string>& lines) {
@@ -108,6 +118,16 @@ std::string refusingReply(const std::vector<std::string>& lines) {
 
 std::chrono::seconds putConfirmationWait(const Timeouts& limits, std::uint64_t bytes) {
   return limits.idle + std::chrono::seconds(bytes / limits.leastPutBytesPerSecond + 1);
+}
+
+std::optional<std::uint64_t> sizeInReply(std::string_view line) {
+  if (line.size() < 5 || line.substr(0, 4) != "213 ") return std::nullopt;
+  line.remove_prefix(4);
+  while (!line.empty() && (line.back() == '\r' || line.back() == '\n' || line.back() == ' ')) line.remove_suffix(1);
+  if (line.empty() || line.size() > 19 || line.find_first_not_of("0123456789") != std::string_view::npos) return std::nullopt;
+  std::uint64_t size = 0;
+  for (const char digit : line) size = size * 10 + static_cast<std::uint64_t>(digit - '0');
+  return size;
 }
 
 bool isPlainHost(std::string_view host) {

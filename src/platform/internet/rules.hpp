@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,9 @@ bool isControl(char c);
 bool safeInCommand(std::string_view text);
 // How long the server has to confirm a put once its last byte was handed over.
 std::chrono::seconds putConfirmationWait(const Timeouts& limits, std::uint64_t bytes);
+// The size in a SIZE reply ("213 102400"), or nullopt when the reply names
+// no plain number: a bare "213", "213 12x".
+std::optional<std::uint64_t> sizeInReply(std::string_view line);
 // A name or address with an optional port, nothing that would change the
 // meaning of a URL made with it.
 bool isPlainHost(std::string_view host);
@@ -41,10 +45,11 @@ struct FtpTrouble {
   std::string user;
   std::string password;        // only to keep it out of the words
   std::string reply;           // the server's last refusing reply, if any
+  std::string leftOnServer;    // a file of the failed put the client could not remove
 };
 // The failure in the user's words: the refused login names the account, an
 // unreachable server its address, otherwise the server's reply. Never the
-// password, even where a server repeats it.
+// password, even where a server repeats it. A file left behind is named.
 std::string describe(const FtpTrouble& trouble);
 // The last reply line of the lines given that refuses (code 400 and up).
 std::string refusingReply(const std::vector<std::string>& lines);

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -36,11 +37,16 @@ using MultiHandle = std::unique_ptr<CURLM, MultiDeleter>;
 // transfers. curl 7.88 leaves a passive data connection that is still being
 // made out of what it waits on, so its own loop would notice it only after a
 // second; waking often keeps every passive put from costing that second.
-inline CURLcode performOn(CURLM* multi, CURL* easy) {
+// When stop() turns true the transfer is abandoned, its connection closed.
+inline CURLcode performOn(CURLM* multi, CURL* easy, const std::function<bool()>& stop = nullptr) {
   if (curl_multi_add_handle(multi, easy) != CURLM_OK) return CURLE_FAILED_INIT;
   CURLMcode status = CURLM_OK;
   for (int running = 1; running != 0 && status == CURLM_OK;) {
     status = curl_multi_perform(multi, &running);
+    if (running != 0 && stop && stop()) {
+      curl_multi_remove_handle(multi, easy);
+      return CURLE_ABORTED_BY_CALLBACK;
+    }
     if (running != 0 && status == CURLM_OK) status = curl_multi_poll(multi, nullptr, 0, 10, nullptr);
   }
   CURLcode result = status == CURLM_OUT_OF_MEMORY ? CURLE_OUT_OF_MEMORY : CURLE_FAILED_INIT;

@@ -104,6 +104,20 @@ int watchPut(void* data, curl_off_t, curl_off_t, curl_off_t, curl_off_t sent) {
   return sent < progress->size && now - progress->lastMove > progress->idle ? 1 : 0;
 }
 
+// The code of a reply's last line ("226 Transfer complete"), or 0 for a
+// line that is no last line of a reply. A bare "213", which curl does not
+// take for one and would wait on, counts too.
+long finalReplyCode(const std::string& line) {
+  const auto digit = [&](std::size_t i) { return line[i] >= '0' && line[i] <= '9'; };
+  if (line.size() < 3 || !digit(0) || !digit(1) || !digit(2)) return 0;
+  if (line.size() > 3 && line[3] != ' ' && line[3] != '\r' && line[3] != '\n') return 0;
+  return std::strtol(line.substr(0, 3).c_str(), nullptr, 10);
+}
+
+bool isBareReply(const std::string& line) {
+  return finalReplyCode(line) != 0 && line.find_first_not_of("0123456789\r\n") == std::string::npos;
+}
+
 // A name for parking a put whose real name a URL cannot carry.
 std::string parkingName() {
   static std::atomic<unsigned> counter{0};
@@ -133,6 +147,7 @@ struct FtpConnection::Impl {
   bool stuckAfterEprt = false;       // the last put was stopped after a refused EPRT
   std::string user, password;        // for the words of a failure, never sent in them
   std::string troubleReply;          // the refusing reply of the last failed perform
+  std::string leftOnServer;          // a parked file of the last put that could not be removed
 
   // The name of a file in the folder entered, relative to the login folder when none was.
   std::string inFolder(const std::string& name) const { return folder.empty() ? name : folder + "/" + name; }
@@ -146,14 +161,18 @@ struct FtpConnection::Impl {
   // final: the classic client, once its connect failed, made the later calls
   // fail without dialling again.
   bool perform(std::optional<std::chrono::seconds> responseTimeout = std::nullopt, std::FILE* upload = nullptr) {
-    if (!usable || gaveUp) return false;
     replies.clear();
+    connected = false;
+    if (!usable || gaveUp) return false;
     const Timeouts limits = currentTimeouts();
     applyTimeouts(easy.get(), limits);
     if (responseTimeout) {
       curl_easy_setopt(easy.get(), CURLOPT_SERVER_RESPONSE_TIMEOUT, static_cast<long>(responseTimeout->count()));
     }
-    CURLcode result = performOn(multi.get(), easy.get());
+    // curl would wait out the time-out on a reply it does not recognise as a
+    // last line, although the server has said all it will.
+    const auto answeredBare = [this] { return !replies.empty() && isBareReply(replies.back()); };
+    CURLcode result = performOn(multi.get(), easy.get(), answeredBare);
     // A kept connection the server has dropped meanwhile answers nothing, or
     // only the 421 it sent as it ended an idle login: the same step goes once
     // more over a new connection and login.
@@ -162,8 +181,9 @@ struct FtpConnection::Impl {
     const bool endedByServer = replies.empty() || replies.front().rfind("421", 0) == 0;
     if (result != CURLE_OK && loggedIn && connects == 0 && endedByServer) {
       if (upload) std::rewind(upload);
+      replies.clear();
       curl_easy_setopt(easy.get(), CURLOPT_FRESH_CONNECT, 1L);
-      result = performOn(multi.get(), easy.get());
+      result = performOn(multi.get(), easy.get(), answeredBare);
       curl_easy_setopt(easy.get(), CURLOPT_FRESH_CONNECT, 0L);
       curl_easy_getinfo(easy.get(), CURLINFO_NUM_CONNECTS, &connects);
     }
@@ -178,7 +198,8 @@ struct FtpConnection::Impl {
 
   // Sends one command on the logged-in session and returns the server's reply
   // code, 0 when none came. The "*" prefix keeps curl from dropping the login
-  // when the server says no.
+  // when the server says no. The reply stands even when what curl does after
+  // it fails (its own CWD, or the server closing).
   long command(const std::string& line) {
     if (!safeInCommand(line)) return 0;
     StringList quote;
@@ -188,9 +209,8 @@ struct FtpConnection::Impl {
     curl_easy_setopt(e, CURLOPT_UPLOAD, 0L);
     curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
     curl_easy_setopt(e, CURLOPT_QUOTE, quote.get());
-    const bool performed = perform();
+    perform();
     curl_easy_setopt(e, CURLOPT_QUOTE, nullptr);
-    if (!performed) return 0;
     return replyToQuote();
   }
 
@@ -201,7 +221,7 @@ struct FtpConnection::Impl {
   long replyToQuote() const {
     std::vector<long> codes;
     for (const std::string& line : replies) {
-      if (line.size() >= 4 && line[3] == ' ') codes.push_back(std::strtol(line.substr(0, 3).c_str(), nullptr, 10));
+      if (const long code = finalReplyCode(line)) codes.push_back(code);
     }
     std::size_t ours = 0;
     if (connected) {
@@ -297,7 +317,8 @@ struct FtpConnection::Impl {
     curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, watchPut);
     curl_easy_setopt(e, CURLOPT_XFERINFODATA, &progress);
     curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
-    const bool stored = perform(confirmWait, file);
+    // A 226 stands even when curl's own steps after it fail.
+    const bool stored = perform(confirmWait, file) || anyReplyStartsWith("226");
     stuckAfterEprt = progress.stuckAfterEprt;
     curl_easy_setopt(e, CURLOPT_NOPROGRESS, 1L);
     curl_easy_setopt(e, CURLOPT_XFERINFODATA, nullptr);
@@ -307,21 +328,46 @@ struct FtpConnection::Impl {
     return stored;
   }
 
-  // A server may confirm a transfer it did not keep whole; ask what it holds.
-  // Only a server that does not know SIZE is taken at its word.
-  bool holds(const std::string& remoteName, curl_off_t size) {
-    const long code = command("SIZE " + remoteName);
-    if (code == 500 || code == 502 || code == 504) return true;
+  // Whether the server holds exactly size bytes under the name, or nullopt
+  // when it cannot say: it does not know SIZE, or answers it with no number.
+  std::optional<bool> holds(const std::string& remoteName, curl_off_t size) {
+    long code = command("SIZE " + remoteName);
+    // Over a new login no transfer has set binary mode yet, and servers
+    // refuse SIZE in ASCII mode.
+    if (code == 550 && connected && command("TYPE I") == 200) code = command("SIZE " + remoteName);
+    if (code == 500 || code == 502 || code == 504) return std::nullopt;
     if (code != 213) return false;
-    for (auto line = replies.begin(); line != replies.end(); ++line) {
-      if (line->rfind("213 ", 0) != 0) continue;
-      const char* digits = line->c_str() + 4;
-      char* end = nullptr;
-      errno = 0;
-      const long long held = std::strtoll(digits, &end, 10);
-      return end != digits && errno == 0 && held == size;
+    for (const std::string& line : replies) {
+      if (finalReplyCode(line) != 213) continue;
+      const std::optional<std::uint64_t> held = sizeInReply(line);
+      if (!held) return std::nullopt;
+      return *held == static_cast<std::uint64_t>(size);
     }
-    return false;
+    return std::nullopt;
+  }
+
+  // How the last put ended: its 226 came, or every byte went out and only
+  // the word of it is missing (the connection broke), or it failed.
+  enum class Put { Answered, Unanswered, Failed };
+  Put lastPut(bool answered, curl_off_t size) const {
+    if (answered) return Put::Answered;
+    return handedOverWhole(size) ? Put::Unanswered : Put::Failed;
+  }
+
+  // A put is confirmed by its 226 and, where the server can say, the size it
+  // holds. Without the 226 only a server holding every byte confirms it.
+  bool confirmed(Put put, const std::string& remoteName, curl_off_t size) {
+    if (put == Put::Failed) return false;
+    const std::optional<bool> held = holds(remoteName, size);
+    return held ? *held : put == Put::Answered;
+  }
+
+  bool handedOverWhole(curl_off_t size) const {
+    curl_off_t sent = 0;
+    curl_easy_getinfo(easy.get(), CURLINFO_SIZE_UPLOAD_T, &sent);
+    const std::string refusal = refusingReply(replies);
+    const bool storAccepted = anyReplyStartsWith("150") || anyReplyStartsWith("125");
+    return storAccepted && sent == size && (refusal.empty() || refusal.rfind("421", 0) == 0);
   }
 };
 
@@ -385,10 +431,12 @@ bool FtpConnection::loginRefused() const { return impl_->refused; }
 bool FtpConnection::unreachable() const { return impl_->gaveUp && !impl_->refused; }
 
 std::string FtpConnection::trouble() const {
-  return describe({impl_->refused, !impl_->loggedIn, impl_->server, impl_->user, impl_->password, impl_->troubleReply});
+  return describe({impl_->refused, !impl_->loggedIn, impl_->server, impl_->user, impl_->password, impl_->troubleReply,
+                   impl_->leftOnServer});
 }
 
 bool FtpConnection::putFile(const std::string& local, const std::string& remoteName) {
+  impl_->leftOnServer.clear();
   if (!staysInFolder(remoteName)) return false;
   FileHandle file(std::fopen(local.c_str(), "rb"));
   if (!file) return false;
@@ -400,7 +448,10 @@ bool FtpConnection::putFile(const std::string& local, const std::string& remoteN
   // under a parking name and then renamed to exactly what was asked.
   const std::string target = impl_->inFolder(remoteName);
   const bool urlCanCarryName = std::none_of(remoteName.begin(), remoteName.end(), isControl);
-  if (urlCanCarryName) return impl_->store(file.get(), size, target) && impl_->holds(target, size);
+  if (urlCanCarryName) {
+    const bool answered = impl_->store(file.get(), size, target);
+    return impl_->confirmed(impl_->lastPut(answered, size), target, size);
+  }
 
   // Parked beside its final place, where an account allowed only a subfolder
   // may write too; a folder part the URL cannot carry either parks it in the
@@ -409,12 +460,18 @@ bool FtpConnection::putFile(const std::string& local, const std::string& remoteN
   const std::string landing = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
   const bool urlCanCarryFolder = std::none_of(landing.begin(), landing.end(), isControl);
   const std::string parked = urlCanCarryFolder ? landing + parkingName() : impl_->inFolder(parkingName());
-  if (!impl_->store(file.get(), size, parked)) return false;
-  if (impl_->command("RNFR " + parked) != 350 || impl_->command("RNTO " + target) != 250) {
-    impl_->command("DELE " + parked);
-    return false;
+  const bool answered = impl_->store(file.get(), size, parked);
+  if (impl_->confirmed(impl_->lastPut(answered, size), parked, size) && impl_->command("RNFR " + parked) == 350 &&
+      impl_->command("RNTO " + target) == 250) {
+    return true;
   }
-  return impl_->holds(target, size);
+  // The parked file goes, or is named where the user reads why the photo
+  // stayed. A DELE refused because the put never created it is no leftover.
+  const std::string trouble = impl_->troubleReply;
+  const long deleted = impl_->command("DELE " + parked);
+  if ((deleted < 200 || deleted >= 300) && impl_->command("SIZE " + parked) != 550) impl_->leftOnServer = parked;
+  impl_->troubleReply = trouble;
+  return false;
 }
 
 }  // namespace kiv::net

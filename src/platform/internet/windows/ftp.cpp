@@ -45,6 +45,9 @@ struct FtpConnection::Impl {
   std::string troubleReply;  // the refusing reply of the last failed operation
   // Why the last put could not make its active data connection, if that is why it failed.
   const char* activeTrouble = nullptr;
+  // The last put handed over every byte and the server refused nothing; only
+  // the word that it was stored may be missing.
+  bool handedOverWhole = false;
   Handle internet;        // FTP's own, never through a proxy
   Handle connection;
   Watchdog watchdog;
@@ -200,11 +203,13 @@ struct FtpConnection::Impl {
     }
     watch(sent ? confirmWait : limits.idle);
     remote.reset();
+    handedOverWhole = sent;
     if (aborted()) return Outcome::Lost;
     setTimeout(connection.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, limits.idle);
     if (!sent) return Outcome::Lost;
     const long code = replyCode(lastReply());
     if (code >= 200 && code < 300) return Outcome::Done;
+    handedOverWhole = code < 400 || code == 421;
     return code >= 400 ? Outcome::Refused : Outcome::Lost;
   }
 
@@ -226,19 +231,32 @@ struct FtpConnection::Impl {
     connection.reset();
   }
 
-  // A server may confirm a transfer it did not keep whole; ask what it holds.
-  // Only a server that does not know SIZE is taken at its word.
-  bool holds(const std::string& remoteName, std::uint64_t size) {
+  // Whether the server holds exactly size bytes under the name, or nullopt
+  // when it cannot say: it does not know SIZE, or answers it with no number.
+  std::optional<bool> holds(const std::string& remoteName, std::uint64_t size) {
     if (command("SIZE " + remoteName) == Outcome::Silent) return false;
-    const std::string reply = lastReply();
-    const long code = replyCode(reply);
-    if (code == 500 || code == 502 || code == 504) return true;
-    if (code != 213 || reply.size() < 5) return false;
-    const char* digits = reply.c_str() + 4;
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long long held = std::strtoull(digits, &end, 10);
-    return end != digits && errno == 0 && held == size;
+    long code = replyCode(lastReply());
+    // Over a new login no transfer has set binary mode yet, and servers
+    // refuse SIZE in ASCII mode.
+    if (code == 550 && command("TYPE I") == Outcome::Done) {
+      if (command("SIZE " + remoteName) == Outcome::Silent) return false;
+      code = replyCode(lastReply());
+    }
+    if (code == 500 || code == 502 || code == 504) return std::nullopt;
+    if (code != 213) return false;
+    const std::optional<std::uint64_t> held = sizeInReply(lastReply());
+    if (!held) return std::nullopt;
+    return *held == size;
+  }
+
+  // A put is confirmed by its 226 and, where the server can say, the size it
+  // holds. Without the 226, because the connection broke after the last byte
+  // went, only a server holding every byte confirms it.
+  bool confirmed(Outcome put, const std::string& remoteName, std::uint64_t size) {
+    const bool answered = put == Outcome::Done;
+    if (!answered && !(put == Outcome::Lost && handedOverWhole)) return false;
+    const std::optional<bool> held = holds(remoteName, size);
+    return held ? *held : answered;
   }
 };
 
@@ -307,7 +325,7 @@ bool FtpConnection::loginRefused() const { return impl_->refused; }
 bool FtpConnection::unreachable() const { return impl_->gaveUp && !impl_->refused; }
 
 std::string FtpConnection::trouble() const {
-  return describe({impl_->refused, !impl_->loggedIn, impl_->server, impl_->user, impl_->password, impl_->troubleReply});
+  return describe({impl_->refused, !impl_->loggedIn, impl_->server, impl_->user, impl_->password, impl_->troubleReply, {}});
 }
 
 bool FtpConnection::putFile(const std::string& local, const std::string& remoteName) {
@@ -324,14 +342,14 @@ bool FtpConnection::putFile(const std::string& local, const std::string& remoteN
     const std::string target = impl_->inFolder(remoteName);
     const auto store = [&] { return impl_->store(file.get(), bytes, target); };
     impl_->activeTrouble = nullptr;
+    impl_->handedOverWhole = false;
     Outcome stored = impl_->perform(store);
     if (stored != Outcome::Done && impl_->activeTrouble != nullptr) {
       impl_->usePassive();
       detail::switchToPassive(impl_->server, impl_->activeTrouble);
       stored = impl_->perform(store);
     }
-    if (stored != Outcome::Done) return false;
-    return impl_->holds(target, bytes);
+    return impl_->confirmed(stored, target, bytes);
   } catch (...) {
     return false;
   }
