@@ -1,6 +1,7 @@
 // The component boundary: the four library entry points, the per-user registry,
 // the class object and the C face of an Upload control. Every function here
 // catches everything; a C caller only ever sees a status.
+#include <control/c_variant.hpp>
 #include <control/dispatch.hpp>
 #include <control/kivphotoupload.h>
 #include <control/module.hpp>
@@ -55,90 +56,11 @@ kiv_status guarded(std::string* message, Fn&& fn) noexcept {
   }
 }
 
-// ---- values ----------------------------------------------------------------
-
-char* copyText(const std::string& text) {
-  char* copy = static_cast<char*>(std::malloc(text.size() + 1));
-  if (copy == nullptr) throw std::bad_alloc();
-  std::memcpy(copy, text.c_str(), text.size() + 1);
-  return copy;
-}
-
-Variant fromC(const kiv_variant& v) {
-  switch (v.vt) {
-    case KIV_VT_EMPTY: return Variant();
-    case KIV_VT_I2: return Variant(v.u.i2);
-    case KIV_VT_I4: return Variant(v.u.i4);
-    case KIV_VT_R8: return Variant(v.u.r8);
-    case KIV_VT_BOOL: return Variant(v.u.boolean != 0);
-    case KIV_VT_STR: return Variant(std::string(v.u.str != nullptr ? v.u.str : ""));
-    case KIV_VT_STR_ARRAY: {
-      if (v.u.array.count > 0 && v.u.array.items == nullptr) throw std::invalid_argument("array without items");
-      Variant::Array items;
-      items.reserve(v.u.array.count);
-      for (std::size_t i = 0; i < v.u.array.count; ++i)
-        items.emplace_back(v.u.array.items[i] != nullptr ? v.u.array.items[i] : "");
-      return Variant(std::move(items));
-    }
-    default: throw std::invalid_argument("unknown variant type " + std::to_string(v.vt));
-  }
-}
-
-// Whether kiv_variant_clear may free the value as it claims to be.
-bool wellFormed(const kiv_variant& v) {
-  return v.vt != KIV_VT_STR_ARRAY || v.u.array.count == 0 || v.u.array.items != nullptr;
-}
-
-// Builds the C value completely before touching out, so a failure leaves out as it was.
-void toC(const Variant& value, kiv_variant& out) {
-  kiv_variant made;
-  kiv_variant_init(&made);
-  switch (value.kind()) {
-    case Variant::Kind::Empty: break;
-    case Variant::Kind::Int16: made.vt = KIV_VT_I2; made.u.i2 = value.toInt16(); break;
-    case Variant::Kind::Int32: made.vt = KIV_VT_I4; made.u.i4 = value.toInt32(); break;
-    case Variant::Kind::Double: made.vt = KIV_VT_R8; made.u.r8 = value.toDouble(); break;
-    case Variant::Kind::Bool: made.vt = KIV_VT_BOOL; made.u.boolean = value.toBool() ? -1 : 0; break;
-    case Variant::Kind::String: made.u.str = copyText(value.toString()); made.vt = KIV_VT_STR; break;
-    case Variant::Kind::Array: {
-      const Variant::Array& items = value.array();
-      made.vt = KIV_VT_STR_ARRAY;
-      made.u.array.items = static_cast<char**>(std::calloc(items.size() + 1, sizeof(char*)));
-      if (made.u.array.items == nullptr) throw std::bad_alloc();
-      try {
-        for (const std::string& item : items) {
-          made.u.array.items[made.u.array.count] = copyText(item);
-          ++made.u.array.count;
-        }
-      } catch (...) {
-        kiv_variant_clear(&made);
-        throw;
-      }
-      break;
-    }
-  }
-  kiv_variant_clear(&out);
-  out = made;
-}
-
 // A container's failure status as the control error it stands for.
 [[noreturn]] void throwContainerFailure(kiv_status status, const std::string& message) {
   if ((status & 0xFFFF0000u) == dispatch::kControlErrorBase) throw Error(static_cast<int>(status & 0xFFFFu), message);
   throw Error(errc::InvalidProcedureCall, message);
 }
-
-class OwnedVariant {
- public:
-  explicit OwnedVariant(const Variant& value) {
-    kiv_variant_init(&c);
-    toC(value, c);
-  }
-  ~OwnedVariant() { kiv_variant_clear(&c); }
-  OwnedVariant(const OwnedVariant&) = delete;
-  OwnedVariant& operator=(const OwnedVariant&) = delete;
-
-  kiv_variant c;
-};
 
 // ---- the site --------------------------------------------------------------
 
@@ -180,17 +102,11 @@ class CallbackPropertyBag final : public host::PropertyBag {
     const OwnedVariant fallback(defaultValue);
     OwnedVariant value(defaultValue);
     kiv_status status = c_.read(c_.user, key_.c_str(), &fallback.c, &value.c);
-    try {
-      if (status != KIV_S_OK) throwContainerFailure(status, "the container's property bag could not read it");
-      return fromC(value.c);
-    } catch (const std::invalid_argument& e) {
-      // Freed as it claims to be, a malformed value would crash the process.
-      kiv_variant_init(&value.c);
-      throw Error(errc::TypeMismatch, e.what());
-    } catch (...) {
+    if (status != KIV_S_OK) {
       if (!wellFormed(value.c)) kiv_variant_init(&value.c);
-      throw;
+      throwContainerFailure(status, "the container's property bag could not read it");
     }
+    return adoptFromContainer(value.c);
   }
 
   void WriteProperty(std::string_view name, const Variant& value, const Variant& defaultValue) override {
