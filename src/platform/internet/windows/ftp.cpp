@@ -7,7 +7,6 @@
 #include <wininet.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
