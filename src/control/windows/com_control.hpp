@@ -263,6 +263,7 @@ class Control final
   static bool windowCreating();
   static void windowDestroyed();
   bool createWindow(HWND parent);
+  void destroyWindow();
   static LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   RECT clientRect() const;
   LRESULT onMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

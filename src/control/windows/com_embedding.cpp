@@ -123,13 +123,7 @@ HRESULT STDMETHODCALLTYPE Control::InPlaceDeactivate() {
   const Hold hold(this);
   if (inPlaceSite_ == nullptr) return S_OK;
   UIDeactivate();
-  if (window_ != nullptr) {
-    HWND window = window_;
-    window_ = nullptr;
-    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-    DestroyWindow(window);
-    windowDestroyed();
-  }
+  destroyWindow();
   {
     const winapi::ComPtr<IOleInPlaceSite> site = std::move(inPlaceSite_);
     site->OnInPlaceDeactivate();

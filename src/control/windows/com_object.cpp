@@ -27,14 +27,7 @@ Control::Control() : site_(*this), upload_(site_), events_(*this) {
 }
 
 Control::~Control() {
-  if (window_ != nullptr) {
-    HWND window = window_;
-    window_ = nullptr;
-    // The window must not reach this object while it is being destroyed.
-    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-    DestroyWindow(window);
-    windowDestroyed();
-  }
+  destroyWindow();
   frame_.reset();
   document_.reset();
   inPlaceSite_.reset();

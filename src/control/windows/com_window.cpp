@@ -79,6 +79,16 @@ bool Control::createWindow(HWND parent) {
   return true;
 }
 
+void Control::destroyWindow() {
+  if (window_ == nullptr) return;
+  HWND window = window_;
+  window_ = nullptr;
+  // The window must not reach this object while it is being destroyed.
+  SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+  DestroyWindow(window);
+  windowDestroyed();
+}
+
 LRESULT CALLBACK Control::windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_NCCREATE) {
     const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
